@@ -1,0 +1,287 @@
+#include "BootSession.h"
+
+#include <algorithm>
+
+#include "FrameEncoding.h"
+#include "HexText.h"
+
+namespace {
+
+constexpr int kReceiveBufferSize = 1024;
+constexpr const char* kLinkSetUp = "Установка связи с БК";
+constexpr const char* kLinkEstablished = "Связь с БК установлена";
+constexpr const char* kLoadingDataFlash = "Загрузка в дата-флешь";
+constexpr const char* kLoadingProgram = "Загрузка в память программ";
+constexpr const char* kLoadingDone = "Загрузка завершена";
+constexpr const char* kEmptyResponse = "Внимание!!! Возникла ошибка - перезапустите процесс программирования";
+
+std::string Hex(std::int64_t value, int digits) { return IntToHex(static_cast<std::uint32_t>(value), digits); }
+
+}  // namespace
+
+TBootSession::TBootSession(const TImage& image, ISessionPort& port, ISessionPanes& panes)
+    : image_(image), port_(port), panes_(panes) {}
+
+void TBootSession::FormCreate() {
+  state_.HandshakeStage = 0;
+  state_.ReceivedLength = 0;
+}
+
+void TBootSession::ColorButton4Click() {
+  if (panes_.SwitchChecked()) {
+    port_.SetDeviceName(panes_.SelectedPortName());
+    try {
+      port_.Open();
+    } catch (...) {
+      // The switch must not read "running" while no port is open.
+      panes_.SetSwitchChecked(false);
+      throw;
+    }
+    port_.SetDtrLine(false);
+    state_.HandshakeStage = 0;
+    state_.ReceivedLength = 0;
+    state_.State = stHandshake;
+    panes_.SetStatusText(kLinkSetUp);
+    panes_.ClearDebugLog();
+  }
+  if (!panes_.SwitchChecked()) {
+    port_.Close();
+    panes_.SetGaugeProgress(0);
+    panes_.SetStatusText("");
+  }
+}
+
+// ---- receive path ----
+
+std::vector<std::uint8_t> TBootSession::ReadWaitingBytes(int count) {
+  // The buffer holds 1024 bytes; a larger batch is read in pieces so that no
+  // byte is left behind or dropped.
+  std::vector<std::uint8_t> received;
+  std::uint8_t buffer[kReceiveBufferSize];
+  int remaining = count;
+  while (remaining > 0) {
+    const int want = std::min(remaining, kReceiveBufferSize);
+    const int got = port_.ReadBytes(buffer, want);
+    if (got <= 0) break;
+    received.insert(received.end(), buffer, buffer + got);
+    remaining -= got;
+    if (got < want) break;
+  }
+  return received;
+}
+
+bool TBootSession::AssembleResponse(const std::string& hex, int count) {
+  if (state_.State == stHandshake) {
+    state_.Response = hex;  // every greeting notification stands alone
+    return true;
+  }
+  if (count == state_.ExpectedLength) {
+    state_.Response = hex;
+    return true;
+  }
+  state_.Response += hex;
+  state_.ReceivedLength = static_cast<std::uint8_t>(state_.ReceivedLength + static_cast<std::uint8_t>(count));
+  return state_.ReceivedLength == state_.ExpectedLength;
+}
+
+void TBootSession::SerialPort1RxChar(int count) {
+  const std::vector<std::uint8_t> received = ReadWaitingBytes(count);
+  if (received.empty()) return;
+  const int got = static_cast<int>(received.size());
+  const std::string hex = FormatHexBytes(received.data(), received.size());
+  panes_.AppendTrafficLog(" - > " + hex);
+
+  if (!AssembleResponse(hex, got)) return;
+  if (state_.Response.empty()) {
+    panes_.SetStatusText(kEmptyResponse);
+    return;
+  }
+  panes_.AppendDebugLog(" - > " + state_.Response);
+  panes_.SetLastResponse(" - > " + state_.Response);
+
+  switch (state_.State) {
+    case stDataFlash: DataFlashAcknowledged(); break;
+    case stPageSelect: PageSelectAcknowledged(); break;
+    case stProgramBlock: BlockAcknowledged(); break;
+    case stHandshake: Handshake(received[0]); break;
+    default: break;
+  }
+}
+
+void TBootSession::Handshake(std::uint8_t firstByte) {
+  if (firstByte == 0x55 && state_.HandshakeStage == 0) {
+    panes_.SetResponseLamp(true);
+    state_.HandshakeStage = 1;
+    port_.WriteBytes(HandshakeAck, sizeof HandshakeAck);
+    panes_.AppendTrafficLog(" - от ПК - >" + FormatHexBytes(HandshakeAck, sizeof HandshakeAck));
+  } else if (firstByte == 0xAA && state_.HandshakeStage == 1) {
+    panes_.SetResponseLamp(true);
+    panes_.SetStatusText(kLinkEstablished);
+    state_.HandshakeStage = 2;
+    panes_.SetStatusText(kLoadingDataFlash);
+    StartDataFlashPhase();
+  }
+}
+
+// ---- frames ----
+
+void TBootSession::SendFrame(const std::string& text) {
+  panes_.SetResponseLamp(true);
+  Transmit(ConvertCommandText(text));
+}
+
+void TBootSession::SendBlockFrame(const std::string& text) {
+  panes_.SetResponseLamp(true);
+  const std::vector<std::uint8_t> frame = ConvertCommandText(text);
+  if (frame.size() != static_cast<std::size_t>(BlockFrameLength)) {
+    const std::string address = text.substr(2, 4);
+    throw EBlockDataError("Блок по адресу " + address + " не отправлен: в нём " +
+                          std::to_string(frame.size() < 3 ? 0 : frame.size() - 3) +
+                          " байт данных вместо 128. Загрузите исправный файл обновления");
+  }
+  Transmit(frame);
+}
+
+void TBootSession::Transmit(const std::vector<std::uint8_t>& frame) {
+  const std::size_t n = frame.size();
+  state_.ExpectedSum = n >= 4 ? FrameDataSum(frame) : 0;
+  state_.ExpectedLength = static_cast<std::uint8_t>(n + 1);
+  ++state_.FramesSent;
+  port_.WriteBytes(frame.data(), static_cast<int>(n));
+}
+
+// ---- data-flash phase ----
+
+std::vector<std::string> TBootSession::DataFlashListing() const {
+  std::vector<std::string> lines;
+  lines.reserve(DataFlashBlocks);
+  for (int page = 0; page < DataFlashBlocks / 4; ++page)
+    for (int block = 0; block < 4; ++block)
+      lines.push_back("cmd 05:" + Hex(page * 512 + block * 128, 6) + " 80 " +
+                      ReadBlockText(image_.StringGrid2, BlockFirstRow(page, block)));
+  return lines;
+}
+
+void TBootSession::StartDataFlashPhase() {
+  panes_.SetCommandListing(DataFlashListing());
+  state_.PageIndex = 0;
+  state_.HandshakeStage = 0;
+  state_.ReceivedLength = 0;
+  state_.FramesSent = 0;
+  panes_.SetGaugeMax(panes_.CommandListingLineCount());
+  panes_.SetGaugeProgress(0);
+  state_.Response.clear();
+  const std::string text =
+      "66" + Hex(state_.PageIndex * 8, 4) + ReadBlockText(image_.StringGrid2, state_.PageIndex * 8 + 1);
+  state_.PageIndex = 1;
+  panes_.SetLastCommand(text);
+  SendBlockFrame(text);
+  state_.State = stDataFlash;
+}
+
+void TBootSession::DataFlashAcknowledged() {
+  panes_.SetGaugeProgress(panes_.GaugeProgress() + 1);
+  panes_.SetResponseLamp(true);
+  if (ResponseByte(state_.Response, 131) != state_.ExpectedSum) return;  // waits
+  if (state_.FramesSent < DataFlashBlocks)
+    SendDataFlashBlock();
+  else
+    StartProgramPhase();
+}
+
+void TBootSession::SendDataFlashBlock() {
+  state_.ReceivedLength = 0;
+  state_.Response.clear();
+  const std::string text =
+      "66" + Hex(state_.PageIndex * 8, 4) + ReadBlockText(image_.StringGrid2, state_.PageIndex * 8 + 1);
+  ++state_.PageIndex;
+  panes_.SetLastCommand(text);
+  panes_.SetGaugeProgress(static_cast<std::int32_t>(state_.FramesSent));
+  SendBlockFrame(text);
+}
+
+// ---- program-memory phase ----
+
+std::vector<std::string> TBootSession::ProgramListing() const {
+  std::vector<std::string> lines;
+  lines.reserve(ProgramPhaseFrames);
+  for (int page = 0; page < ProgramPages; ++page) {
+    lines.push_back("cmd 01:" + Hex(page * 512, 4));
+    for (int block = 0; block < 4; ++block)
+      lines.push_back("cmd 02:" + Hex(page * 512 + block * 128, 4) + " 80 " +
+                      ReadBlockText(image_.StringGrid1, BlockFirstRow(page, block)));
+  }
+  return lines;
+}
+
+void TBootSession::StartProgramPhase() {
+  panes_.SetStatusText(kLoadingProgram);
+  panes_.SetCommandListing(ProgramListing());
+  state_.PageIndex = 0;
+  state_.BlockStep = 0;
+  state_.HandshakeStage = 0;
+  state_.ReceivedLength = 0;
+  state_.FramesSent = 0;
+  panes_.SetGaugeMax(ProgramPhaseFrames);
+  panes_.SetGaugeProgress(0);
+  state_.Response.clear();
+  state_.BlockStep = 1;
+  const std::string text = "11 00 00";
+  panes_.SetLastCommand(text);
+  SendFrame(text);
+  state_.State = stPageSelect;
+}
+
+void TBootSession::SendProgramBlock() {
+  const int block = state_.BlockStep - 2;
+  const std::string text = "22" + Hex(state_.PageIndex * 512 + block * 128, 4) +
+                           ReadBlockText(image_.StringGrid1, BlockFirstRow(state_.PageIndex, block));
+  panes_.SetLastCommand(text);
+  if (block == 0)
+    panes_.SetGaugeProgress(panes_.GaugeProgress() + 1);
+  else
+    panes_.SetGaugeProgress(static_cast<std::int32_t>(state_.FramesSent));
+  SendBlockFrame(text);
+}
+
+void TBootSession::PageSelectAcknowledged() {
+  panes_.SetResponseLamp(true);
+  if (ResponseByte(state_.Response, 3) != 0xAA || state_.PageIndex >= ProgramPages) return;  // waits
+  state_.ReceivedLength = 0;
+  state_.Response.clear();
+  ++state_.BlockStep;
+  SendProgramBlock();
+  state_.State = stProgramBlock;
+}
+
+void TBootSession::BlockAcknowledged() {
+  panes_.SetResponseLamp(true);
+  if (ResponseByte(state_.Response, 131) != state_.ExpectedSum) return;  // waits
+  if (state_.PageIndex >= ProgramPages - 1 && state_.BlockStep == 5) {
+    FinishLoading();
+    return;
+  }
+  state_.ReceivedLength = 0;
+  state_.Response.clear();
+  ++state_.BlockStep;
+  if (state_.BlockStep == 6) {
+    state_.BlockStep = 1;
+    ++state_.PageIndex;
+    const std::string text = "11" + Hex(state_.PageIndex * 512, 4);
+    panes_.SetLastCommand(text);
+    SendFrame(text);
+    state_.State = stPageSelect;
+  } else {
+    SendProgramBlock();
+  }
+}
+
+void TBootSession::FinishLoading() {
+  panes_.SetStatusText(kLoadingDone);
+  panes_.SetGaugeProgress(static_cast<std::int32_t>(state_.FramesSent));
+  panes_.SetSwitchChecked(false);
+  port_.WriteBytes(CompletionCommand, sizeof CompletionCommand);
+  panes_.SetLastCommand("99 33 CC");
+  port_.Close();
+  panes_.SetGaugeProgress(0);
+}

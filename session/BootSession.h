@@ -1,0 +1,60 @@
+#pragma once
+// The boot-loader session: a state machine driven by received bytes. It runs
+// on the user-interface thread only, so it holds no lock; it advances when
+// the port reports bytes and, as a rule, answers each complete response with
+// exactly one further frame.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ImageTable.h"
+#include "SessionLinks.h"
+#include "SessionState.h"
+
+inline constexpr int DataFlashBlocks = 512;    // 128-byte blocks of the data-flash region
+inline constexpr int ProgramPages = 120;       // 512-byte pages of program memory that are sent
+inline constexpr int ProgramPhaseFrames = ProgramPages * 5;
+inline constexpr std::uint8_t HandshakeAck[3] = {0x55, 0x33, 0xCC};
+inline constexpr std::uint8_t CompletionCommand[3] = {0x99, 0x33, 0xCC};
+
+class TBootSession {
+public:
+  TBootSession(const TImage& image, ISessionPort& port, ISessionPanes& panes);
+
+  // The last steps of window creation.
+  void FormCreate();
+  // The switch has already toggled itself; starts or stops the session.
+  void ColorButton4Click();
+  // Bytes are waiting in the port's input queue.
+  void SerialPort1RxChar(int count);
+
+  const TSessionState& State() const { return state_; }
+
+  // Converts, records the expected response and writes one frame.
+  void SendFrame(const std::string& text);
+
+  // The phase listings, as they go into the command listing pane.
+  std::vector<std::string> DataFlashListing() const;
+  std::vector<std::string> ProgramListing() const;
+
+private:
+  std::vector<std::uint8_t> ReadWaitingBytes(int count);
+  bool AssembleResponse(const std::string& hex, int count);
+  void Handshake(std::uint8_t firstByte);
+  void StartDataFlashPhase();
+  void DataFlashAcknowledged();
+  void SendDataFlashBlock();
+  void StartProgramPhase();
+  void PageSelectAcknowledged();
+  void BlockAcknowledged();
+  void SendProgramBlock();
+  void FinishLoading();
+  // A block frame goes out only with all 128 data bytes.
+  void SendBlockFrame(const std::string& text);
+  void Transmit(const std::vector<std::uint8_t>& frame);
+
+  const TImage& image_;
+  ISessionPort& port_;
+  ISessionPanes& panes_;
+  TSessionState state_;
+};
