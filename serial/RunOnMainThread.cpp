@@ -1,0 +1,164 @@
+#include "RunOnMainThread.h"
+
+#include <cstdio>
+
+namespace {
+std::mutex g_mutex;
+std::shared_ptr<TMainThreadRunner> g_runner;
+TUncaughtExceptionHandler g_uncaught;
+}  // namespace
+
+void SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner) {
+  std::lock_guard lock(g_mutex);
+  g_runner = std::move(runner);
+}
+
+std::shared_ptr<TMainThreadRunner> MainThreadRunner() {
+  std::lock_guard lock(g_mutex);
+  return g_runner;
+}
+
+bool IsMainThread() {
+  auto runner = MainThreadRunner();
+  return !runner || runner->IsMainThread();
+}
+
+void RunOnMainThread(const std::function<void()>& call) {
+  auto runner = MainThreadRunner();
+  if (!runner || runner->IsMainThread()) {
+    call();
+    return;
+  }
+  runner->RunAndWait(call);
+}
+
+void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler) {
+  std::lock_guard lock(g_mutex);
+  g_uncaught = std::move(handler);
+}
+
+std::string ExceptionMessage(std::exception_ptr error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+  }
+  return "unknown exception";
+}
+
+void HandleUncaughtException(std::exception_ptr error) {
+  TUncaughtExceptionHandler handler;
+  {
+    std::lock_guard lock(g_mutex);
+    handler = g_uncaught;
+  }
+  try {
+    if (handler) {
+      handler(error);
+      return;
+    }
+  } catch (...) {
+    error = std::current_exception();
+  }
+  std::fprintf(stderr, "%s\n", ExceptionMessage(error).c_str());
+}
+
+struct TPlainLoopRunner::TCall {
+  std::function<void()> call;
+  bool waited = false;
+  bool done = false;
+  bool abandoned = false;
+  std::exception_ptr error;
+};
+
+TPlainLoopRunner::TPlainLoopRunner() : main_(std::this_thread::get_id()) {}
+
+TPlainLoopRunner::~TPlainLoopRunner() { Shutdown(); }
+
+bool TPlainLoopRunner::IsMainThread() const { return std::this_thread::get_id() == main_; }
+
+void TPlainLoopRunner::RunAndWait(const std::function<void()>& call) {
+  if (IsMainThread()) {
+    call();
+    return;
+  }
+  auto item = std::make_shared<TCall>();
+  item->call = call;
+  item->waited = true;
+  std::unique_lock lock(mutex_);
+  if (shutdown_) throw EMainThreadGone();
+  queue_.push_back(item);
+  wake_.notify_all();
+  wake_.wait(lock, [&] { return item->done || item->abandoned; });
+  if (item->abandoned) throw EMainThreadGone();
+  if (item->error) std::rethrow_exception(item->error);
+}
+
+void TPlainLoopRunner::Post(std::function<void()> call) {
+  auto item = std::make_shared<TCall>();
+  item->call = std::move(call);
+  std::lock_guard lock(mutex_);
+  if (shutdown_) return;
+  queue_.push_back(std::move(item));
+  wake_.notify_all();
+}
+
+int TPlainLoopRunner::ProcessPending() {
+  std::deque<std::shared_ptr<TCall>> batch;
+  {
+    std::lock_guard lock(mutex_);
+    batch.swap(queue_);
+  }
+  int ran = 0;
+  for (auto& item : batch) {
+    std::exception_ptr error;
+    try {
+      item->call();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    ++ran;
+    if (item->waited) {
+      std::lock_guard lock(mutex_);
+      item->error = error;
+      item->done = true;
+      wake_.notify_all();
+    } else if (error) {
+      HandleUncaughtException(error);
+    }
+  }
+  return ran;
+}
+
+bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred,
+                                    std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    ProcessPending();
+    if (pred()) return true;
+    std::unique_lock lock(mutex_);
+    if (queue_.empty()) {
+      // Predicates may depend on other threads' progress too: look again soon.
+      const auto next = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
+      wake_.wait_until(lock, next, [&] { return !queue_.empty(); });
+    }
+    lock.unlock();
+    if (std::chrono::steady_clock::now() >= deadline) {
+      ProcessPending();
+      return pred();
+    }
+  }
+}
+
+void TPlainLoopRunner::ProcessFor(std::chrono::milliseconds duration) {
+  ProcessUntil([] { return false; }, duration);
+}
+
+void TPlainLoopRunner::Shutdown() {
+  std::lock_guard lock(mutex_);
+  shutdown_ = true;
+  for (auto& item : queue_) item->abandoned = true;
+  queue_.clear();
+  wake_.notify_all();
+}

@@ -1,0 +1,93 @@
+#pragma once
+// How the serial component's worker threads hand calls to the user-interface
+// ("main") thread, and where exceptions that no handler caught end up.
+//
+// RunOnMainThread(call), used on a worker thread, has the process-wide runner
+// run `call` on the main thread and blocks until it has run there; an
+// exception that escapes `call` is thrown again in the worker. Used on the
+// main thread it runs `call` directly. With no runner installed every call
+// runs directly on the calling thread.
+//
+// Runners:
+//  - TPlainLoopRunner (below) for tools and tests: the main thread pumps the
+//    queued calls with ProcessPending / ProcessUntil / ProcessFor.
+//  - The window installs its own: IsMainThread() compares the current thread
+//    with the application's thread, and RunAndWait posts the call to the
+//    application object as a blocking queued call (catching what escapes the
+//    call there and rethrowing it in the worker). Modal dialogs run nested
+//    event loops, so delivery goes on while they are open.
+//
+// The uncaught-exception hook is what every dispatch guard of the component
+// calls with an exception that escaped an event handler. The default prints
+// the exception's message to stderr; the window installs its error box.
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+class TMainThreadRunner {
+public:
+  virtual ~TMainThreadRunner() = default;
+  virtual bool IsMainThread() const = 0;
+  // Runs `call` on the main thread and returns once it has run there.
+  // Rethrows what escaped the call; throws EMainThreadGone when the main
+  // thread will never run it.
+  virtual void RunAndWait(const std::function<void()>& call) = 0;
+};
+
+// The main thread stopped serving calls (its runner was shut down).
+class EMainThreadGone : public std::runtime_error {
+public:
+  EMainThreadGone() : std::runtime_error("The main thread no longer runs queued calls") {}
+};
+
+// Installs the process-wide runner (nullptr: run calls directly). Workers
+// that are using the previous runner keep it alive until their call returns.
+void SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner);
+std::shared_ptr<TMainThreadRunner> MainThreadRunner();
+bool IsMainThread();  // true when no runner is installed
+void RunOnMainThread(const std::function<void()>& call);
+
+using TUncaughtExceptionHandler = std::function<void(std::exception_ptr)>;
+// Installs the application's handler for uncaught exceptions (empty: the default).
+void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
+// Reports an exception that escaped a handler. Never throws.
+void HandleUncaughtException(std::exception_ptr error);
+// The message of an exception, for display ("unknown exception" when it has none).
+std::string ExceptionMessage(std::exception_ptr error);
+
+// A runner for programs without a toolkit: the thread that creates it is the
+// main thread, and calls run there whenever it pumps.
+class TPlainLoopRunner : public TMainThreadRunner {
+public:
+  TPlainLoopRunner();
+  ~TPlainLoopRunner() override;
+
+  bool IsMainThread() const override;
+  void RunAndWait(const std::function<void()>& call) override;
+
+  // Queues a call without waiting for it (a test's way to act "from the user").
+  void Post(std::function<void()> call);
+  // Runs every call queued now; returns how many ran. Main thread only.
+  int ProcessPending();
+  // Pumps calls until pred() holds or the time is up; returns pred().
+  bool ProcessUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+  // Pumps calls for the given time.
+  void ProcessFor(std::chrono::milliseconds duration);
+  // Refuses further calls and releases every worker waiting for one
+  // (they get EMainThreadGone). Also done by the destructor.
+  void Shutdown();
+
+private:
+  struct TCall;
+  std::thread::id main_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::shared_ptr<TCall>> queue_;
+  bool shutdown_ = false;
+};

@@ -1,0 +1,331 @@
+#pragma once
+// The serial port component: TCustomSerialPort holds the state and every
+// operation, TSerialPort is the concrete component a form owns. While the
+// port is open two worker threads serve it: the event monitor, which turns
+// line events into events raised on the main thread (see RunOnMainThread.h),
+// and the writer, which sends what WriteBytes queues.
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "RunOnMainThread.h"
+#include "SerialClasses.h"
+#include "SerialSettings.h"
+#include "SerialSync.h"
+
+// Line events as the event mask holds them.
+inline constexpr std::uint32_t EV_RXCHAR = 0x0001;
+inline constexpr std::uint32_t EV_RXFLAG = 0x0002;
+inline constexpr std::uint32_t EV_TXEMPTY = 0x0004;
+inline constexpr std::uint32_t EV_CTS = 0x0008;
+inline constexpr std::uint32_t EV_DSR = 0x0010;
+inline constexpr std::uint32_t EV_RLSD = 0x0020;
+inline constexpr std::uint32_t EV_BREAK = 0x0040;
+inline constexpr std::uint32_t EV_ERR = 0x0080;
+inline constexpr std::uint32_t EV_RING = 0x0100;
+inline constexpr std::uint32_t EV_PERR = 0x0200;
+inline constexpr std::uint32_t EV_RX80FULL = 0x0400;
+inline constexpr std::uint32_t EV_EVENT1 = 0x0800;
+inline constexpr std::uint32_t EV_EVENT2 = 0x1000;
+
+// Line-error flags, as OnError receives them.
+inline constexpr std::uint32_t CE_RXOVER = 0x0001;    // input buffer overflow
+inline constexpr std::uint32_t CE_OVERRUN = 0x0002;   // character lost by the hardware
+inline constexpr std::uint32_t CE_RXPARITY = 0x0004;  // parity error
+inline constexpr std::uint32_t CE_FRAME = 0x0008;     // framing error
+inline constexpr std::uint32_t CE_BREAK = 0x0010;     // break received
+inline constexpr std::uint32_t CE_IOE = 0x0400;       // device lost: hung up or unplugged
+
+std::uint32_t EventFlag(TSerialEvent event);
+
+// Status read by QueryStatus. Errors is cleared on the device by the read.
+struct TComStat {
+  std::uint32_t Errors = 0;
+  std::uint32_t Flags = 0;
+  std::uint32_t InQueue = 0;
+  std::uint32_t OutQueue = 0;
+};
+
+class TCustomSerialPort;
+using PSerialData = const std::uint8_t*;
+using TNotifyEvent = std::function<void(TCustomSerialPort* Sender)>;
+using TSerialErrorEvent = std::function<void(TCustomSerialPort* Sender, int Errors)>;
+using TSerialRxCharEvent = std::function<void(TCustomSerialPort* Sender, int Count)>;
+using TSerialRxBufEvent = std::function<void(TCustomSerialPort* Sender, PSerialData Data, int Count)>;
+
+// An optional status display; none exists in this system.
+class TSerialDisplay {
+public:
+  virtual ~TSerialDisplay() = default;
+  virtual void UpdateDisplay(TCustomSerialPort* Port) = 0;
+};
+
+// Something that listens to the port's events and data; none exists in this system.
+class TSerialListener {
+public:
+  virtual ~TSerialListener() = default;
+  virtual bool Active() const { return true; }
+  virtual void ListenerEvents(std::uint32_t Mask) = 0;
+  virtual void ListenerData(PSerialData Data, int Count) = 0;
+};
+
+// Fixed-capacity byte block: appended at the end, consumed from the front.
+class TWriteBuffer {
+public:
+  explicit TWriteBuffer(std::uint32_t capacity)
+      : Data_(new std::uint8_t[capacity > 0 ? capacity : 1]), Capacity_(capacity) {}
+  std::uint8_t* Data() { return Data_.get(); }
+  std::uint32_t Capacity() const { return Capacity_; }
+  // May be read without the lock; a stale value only delays a waiting writer.
+  std::uint32_t Size() const { return Size_.load(std::memory_order_acquire); }
+  void Append(const void* Source, std::uint32_t N);
+  void Consume(std::uint32_t N);
+
+private:
+  std::unique_ptr<std::uint8_t[]> Data_;
+  std::uint32_t Capacity_;
+  std::atomic<std::uint32_t> Size_{0};
+};
+
+// What the component and its threads share. Threads keep it alive after the
+// component is gone, so they never touch freed memory.
+struct TPortLink {
+  std::atomic<std::uint32_t> PendingErrors{0};  // CE_ flags not yet read by QueryStatus
+  std::atomic<bool> HangUpSeen{false};          // the hang-up has been reported
+  TCriticalSection WriteLock;                   // the writer's buffer, direct writes
+};
+
+// Common part of both worker threads: created suspended, given a priority,
+// resumed; frees itself when it ends.
+class TSerialThread : public std::enable_shared_from_this<TSerialThread> {
+public:
+  virtual ~TSerialThread();
+  // Starts the system thread held before its work; fails with EThread.
+  void Create();
+  void Resume();
+  // Best effort: a refusal for lack of privilege is ignored.
+  void SetPriority(TThreadPriority priority);
+  bool Terminated() const { return Terminated_.load(); }
+  bool Ended() const { return Ended_.load(); }
+
+protected:
+  TSerialThread(TCustomSerialPort* owner, int fd, std::shared_ptr<TPortLink> link);
+  virtual void Execute() = 0;
+  // Runs call on the main thread unless a stop has been asked for by the
+  // time it runs there; false when it did not run.
+  bool RunOnMain(const std::function<void()>& call);
+  // Marks the device lost once for the whole port; true for the first caller.
+  bool TakeHangUp();
+
+  TCustomSerialPort* Owner;  // touched only on the main thread, before a stop
+  int Fd;                    // this thread's own duplicate of the device
+  std::shared_ptr<TPortLink> Link;
+  std::atomic<bool> Terminated_{false};
+
+private:
+  void Body();
+  TWaitEvent ResumeEvent_;
+  std::atomic<bool> Ended_{false};
+  std::mutex TidMutex_;
+  pid_t Tid_ = 0;
+  std::promise<pid_t> TidPromise_;
+};
+
+// Waits for the selected line events and has each batch dispatched on the
+// main thread, one at a time.
+class TSerialEventThread : public TSerialThread {
+public:
+  TSerialEventThread(TCustomSerialPort* owner, int fd, std::uint32_t eventMask, std::uint32_t readSize,
+                     std::shared_ptr<TPortLink> link);
+  // Sets Terminated and wakes the thread; it ends without dispatching again.
+  void Stop();
+  // Adds events noticed by the component itself (EV_TXEMPTY of a direct write).
+  void PostEvents(std::uint32_t mask);
+
+protected:
+  void Execute() override;
+
+private:
+  void DeliverEvents(std::uint32_t events, int& unreadAfter);
+  void DispatchEvents(std::uint32_t events);
+
+  std::uint32_t EventMask_;
+  std::uint32_t ReadSize_;
+  TWaitEvent WaitEvent;  // stop request
+  TWaitEvent WakeEvent;  // posted events
+  std::atomic<std::uint32_t> Posted_{0};
+};
+
+// Sends what QueueBytes appends to its buffer, one write per pass.
+class TSerialWriteThread : public TSerialThread {
+public:
+  TSerialWriteThread(TCustomSerialPort* owner, int fd, std::uint32_t capacity, std::shared_ptr<TPortLink> link);
+  void Stop();
+  // Appends Count bytes, waiting up to writeTimeoutMs for room (sleeping
+  // briefly between looks). False when there was no room in time.
+  bool QueueBytes(const void* Source, std::uint32_t Count, std::uint32_t writeTimeoutMs);
+  // Waits until everything queued has been handed to the device, the thread
+  // has ended, or the time is up. True when the buffer is empty.
+  bool WaitDrained(std::uint32_t timeoutMs);
+  std::uint32_t Pending() const { return Buffer.Size(); }
+
+protected:
+  void Execute() override;
+
+private:
+  // Returns true when the buffer became empty.
+  bool WriteDone(std::uint32_t N);
+
+  TWriteBuffer Buffer;
+  TWaitEvent DataEvent;
+  TWaitEvent StopEvent;
+};
+
+class TCustomSerialPort : public TSerialComponent {
+public:
+  TCustomSerialPort();
+  ~TCustomSerialPort() override;
+
+  // Operations.
+  void Open();
+  void Close();
+  bool IsOpen() const { return Handle_ >= 0; }
+  int ReadBytes(void* Buffer, int Count);
+  int WriteBytes(const void* Buffer, int Count);
+  void SetDtrLine(bool Value);
+  void QueryStatus(TComStat& CommStatus);
+  int InQueueCount();
+  bool HandleErrors();
+  // DeviceName filled with PortNum ("COM%d" and 3 give "COM3").
+  std::string ResolveDeviceName() const;
+  int Handle() const { return Handle_; }
+  // The line event mask computed at the last Open.
+  std::uint32_t EventMask() const { return EventMask_; }
+  // Whether each worker thread is running (for diagnostics and tests).
+  bool HasEventThread() const { return EventThread != nullptr; }
+  bool HasWriteThread() const { return WriteThread != nullptr; }
+
+  // Properties.
+  bool AutoOpen() const { return AutoOpen_; }
+  void SetAutoOpen(bool v) { AutoOpen_ = v; }
+  TBaudrate Baudrate() const { return Baudrate_; }
+  void SetBaudrate(TBaudrate v);
+  TParity Parity() const { return Parity_; }
+  void SetParity(TParity v);
+  TDatabits Databits() const { return Databits_; }
+  void SetDatabits(TDatabits v);
+  TStopbits Stopbits() const { return Stopbits_; }
+  void SetStopbits(TStopbits v);
+  TSerialEventChars& EventChars() { return EventChars_; }
+  void SetEventChars(const TSerialEventChars& v) { EventChars_.Assign(v); }
+  TSerialFlowControl& FlowControl() { return FlowControl_; }
+  void SetFlowControl(const TSerialFlowControl& v) { FlowControl_.Assign(v); }
+  TSerialOptions Options() const { return Options_; }
+  void SetOptions(TSerialOptions v);
+  TPortInt PortNum() const { return PortNum_; }
+  void SetPortNum(TPortInt v);
+  const std::string& DeviceName() const { return DeviceName_; }
+  void SetDeviceName(const std::string& v);
+  TSerialEvents MonitorEvents() const { return MonitorEvents_; }
+  void SetMonitorEvents(TSerialEvents v);
+  TSerialBuffers& Buffers() { return Buffers_; }
+  void SetBuffers(const TSerialBuffers& v) { Buffers_.Assign(v); }
+  TThreadPriority EventPriority() const { return EventPriority_; }
+  void SetEventPriority(TThreadPriority v);
+  TThreadPriority WritePriority() const { return WritePriority_; }
+  void SetWritePriority(TThreadPriority v);
+  bool DirectWrite() const { return DirectWrite_; }
+  void SetDirectWrite(bool v);
+  bool UpdateDCB() const { return UpdateDCB_; }
+  void SetUpdateDCB(bool v);
+  std::int32_t UserBaudrate() const { return UserBaudrate_; }
+  void SetUserBaudrate(std::int32_t v);
+  TSerialDisplay* Display() const { return Display_; }
+  void SetDisplay(TSerialDisplay* v) { Display_ = v; }
+  void Notification(const void* component) override;
+  void Loaded() override;
+
+  // Events: raised on the main thread, only when set, sender first.
+  TNotifyEvent OnOpen, OnClose, OnCts, OnDsr, OnRlsd, OnRing, OnBreak;
+  TSerialErrorEvent OnError;
+  TSerialRxCharEvent OnRxChar;
+  TSerialRxBufEvent OnRxBuf;
+  TNotifyEvent OnRxFlag, OnTxEmpty, OnPErr, OnRx80Full, OnEvent1, OnEvent2;
+
+  // Dispatch, run on the main thread by the worker threads.
+  virtual void HandleRxChar();
+  virtual void HandleEvents(std::uint32_t Mask);
+  virtual void NotifyListenerEvents(std::uint32_t Mask);
+  virtual void NotifyListenerData(PSerialData Data, int Count);
+
+  // Bytes that the last OnRxChar reported and its handler left unread.
+  int UnreadAfterDispatch() const;
+
+protected:
+  virtual void OpenDevice();
+  virtual void StartThreads();
+  void CloseDevice();
+  void ApplyLineSettings();
+  void ApplyBufferSizes();
+  void ApplyTimeouts();
+  void ApplyEventMask();
+  void StopThreads();
+  void NotifyOpened();
+  void NotifyClosed();
+  void CheckClosed() const;
+  [[noreturn]] void RaiseCommError(const std::string& Format, int code) const;
+  void CheckCommResult(int code, const std::string& Format) const;
+  void LockRead() { ReadLock.Lock(); }
+  void UnlockRead() { ReadLock.Unlock(); }
+  void LockWrite() { Link_->WriteLock.Lock(); }
+  void UnlockWrite() { Link_->WriteLock.Unlock(); }
+
+private:
+  void SettingsChanged(TSerialPersistent* Sender);
+  int DirectWriteBytes(const void* Buffer, int Count);
+
+  int Handle_ = -1;
+  std::shared_ptr<TPortLink> Link_;
+  TCriticalSection ReadLock;
+  std::shared_ptr<TSerialEventThread> EventThread;
+  std::shared_ptr<TSerialWriteThread> WriteThread;
+  std::uint32_t EventMask_ = 0;
+  bool Destroying_ = false;
+
+  // Read accounting for the dispatch in progress.
+  int DispatchCount_ = 0;
+  int ReadDuringDispatch_ = 0;
+
+  bool AutoOpen_ = false;
+  TPortInt PortNum_ = 0;
+  std::string DeviceName_ = "COM%d";
+  TSerialEvents MonitorEvents_{ceError, ceRxChar, ceTxEmpty};
+  TSerialBuffers Buffers_;
+  TThreadPriority EventPriority_ = tpNormal;
+  TThreadPriority WritePriority_ = tpHighest;
+  bool DirectWrite_ = false;
+  std::vector<TSerialListener*> Listeners_;
+  TBaudrate Baudrate_ = br1200;
+  TParity Parity_ = paNone;
+  TDatabits Databits_ = db8;
+  TStopbits Stopbits_ = sb1;
+  TSerialOptions Options_;
+  TSerialFlowControl FlowControl_;
+  TSerialEventChars EventChars_;
+  bool UpdateDCB_ = true;
+  std::int32_t UserBaudrate_ = 0;
+  TSerialDisplay* Display_ = nullptr;
+};
+
+// The component as a form holds it, with every property published.
+class TSerialPort : public TCustomSerialPort {
+public:
+  using TCustomSerialPort::TCustomSerialPort;
+};
