@@ -211,6 +211,8 @@ public:
   // Whether each worker thread is running (for diagnostics and tests).
   bool HasEventThread() const { return EventThread != nullptr; }
   bool HasWriteThread() const { return WriteThread != nullptr; }
+  // Bytes the writer holds that have not yet been handed to the device.
+  std::uint32_t WriterPending() const { return WriteThread ? WriteThread->Pending() : 0; }
 
   // Properties.
   bool AutoOpen() const { return AutoOpen_; }

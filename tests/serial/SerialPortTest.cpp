@@ -1,0 +1,367 @@
+// The component over pseudo-terminal pairs, through its real threads.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <termios.h>
+
+#include <atomic>
+#include <thread>
+
+#include "PtyTestSupport.h"
+#include "SerialPort.h"
+
+namespace {
+
+class SerialPortPty : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SetUncaughtExceptionHandler([this](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
+    port.SetDeviceName(pty.Path());
+    port.SetBaudrate(br38400);
+    port.Buffers().SetReadTimeout(500);
+  }
+  void TearDown() override { SetUncaughtExceptionHandler(nullptr); }
+
+  TMainLoop loop;
+  TPty pty;
+  std::vector<std::string> uncaught;
+  TSerialPort port;  // destroyed first: closes before the loop goes
+};
+
+std::string OpenError(TSerialPort& port) {
+  try {
+    port.Open();
+  } catch (const ESerialPortError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST_F(SerialPortPty, OpenFailuresLeaveThePortClosed) {
+  TSerialPort missing;
+  missing.SetDeviceName("/dev/no-such-serial-device");
+  EXPECT_EQ(OpenError(missing), "Specified device not found (/dev/no-such-serial-device).");
+  EXPECT_FALSE(missing.IsOpen());
+
+  port.Open();
+  TSerialPort second;
+  second.SetDeviceName(pty.Path());
+  // Root ignores TIOCEXCL, but the lock on the open device still holds.
+  EXPECT_EQ(OpenError(second),
+            "Can't open specified device " + pty.Path() + " (Error 11, Resource temporarily unavailable)");
+  EXPECT_FALSE(second.IsOpen());
+
+  EXPECT_EQ(OpenError(port), "Can't perform this operation while port is open");
+  EXPECT_TRUE(port.IsOpen());
+}
+
+TEST_F(SerialPortPty, RefusedSettersWhileOpenChangeNothing) {
+  port.Open();
+  const std::string refused = "Can't perform this operation while port is open";
+  auto expectRefused = [&](const std::function<void()>& f) {
+    try {
+      f();
+      ADD_FAILURE() << "not refused";
+    } catch (const ESerialPortError& e) {
+      EXPECT_EQ(e.what(), refused);
+    }
+  };
+  expectRefused([&] { port.SetDeviceName("COM2"); });
+  expectRefused([&] { port.SetPortNum(4); });
+  expectRefused([&] { port.SetMonitorEvents({}); });
+  expectRefused([&] { port.SetDirectWrite(true); });
+  expectRefused([&] { port.SetUpdateDCB(false); });
+  expectRefused([&] { port.SetBuffers(TSerialBuffers()); });
+  expectRefused([&] { port.Buffers().SetReadSize(10); });
+  EXPECT_EQ(port.DeviceName(), pty.Path());
+  EXPECT_EQ(port.PortNum(), 0);
+  EXPECT_FALSE(port.MonitorEvents().Empty());
+  EXPECT_FALSE(port.DirectWrite());
+  EXPECT_TRUE(port.UpdateDCB());
+  EXPECT_EQ(port.Buffers().ReadSize(), 4096);
+  EXPECT_EQ(port.Buffers().ReadTimeout(), 500);
+  port.Buffers().SetReadTimeout(50);  // plain value: accepted while open
+  EXPECT_EQ(port.Buffers().ReadTimeout(), 50);
+}
+
+TEST_F(SerialPortPty, LiveSettingsReachTheDevice) {
+  port.Open();
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);  // master and slave share one termios
+  EXPECT_EQ(cfgetospeed(&t), B38400);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+  port.SetBaudrate(br9600);
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), B9600);
+  port.FlowControl().SetXonXoffIn(true);  // a settings object applies at once too
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_NE(t.c_iflag & IXOFF, 0u);
+  port.EventChars().SetXoffChar(0x14);
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_EQ(t.c_cc[VSTOP], 0x14);
+}
+
+TEST_F(SerialPortPty, WithoutUpdateDcbTheLineKeepsItsSettings) {
+  termios t{};
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  cfsetospeed(&t, B1200);
+  ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &t), 0);
+  port.SetUpdateDCB(false);
+  port.Open();
+  port.SetBaudrate(br115200);
+  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), B1200);
+}
+
+TEST_F(SerialPortPty, ReadBytesOnAQuietLineReturnsZeroAndReadsWhatCame) {
+  port.OnRxChar = nullptr;
+  port.SetMonitorEvents({});
+  port.Buffers().SetReadTimeout(100);
+  port.Open();
+  std::uint8_t buf[16];
+  EXPECT_EQ(port.ReadBytes(buf, 16), 0);
+  pty.Send({1, 2, 3});
+  EXPECT_EQ(port.ReadBytes(buf, 16), 3);  // ends at the pause after the bytes
+  EXPECT_EQ(buf[0], 1);
+  EXPECT_EQ(buf[2], 3);
+}
+
+TEST_F(SerialPortPty, BytesArrivingTogetherRaiseOneEventWithTheirCount) {
+  std::vector<int> counts;
+  std::vector<std::uint8_t> got;
+  port.OnRxChar = [&](TCustomSerialPort* sender, int count) {
+    EXPECT_EQ(sender, &port);
+    counts.push_back(count);
+    std::uint8_t buf[64];
+    const int n = port.ReadBytes(buf, count);
+    got.insert(got.end(), buf, buf + n);
+  };
+  port.Open();
+  pty.Send({1, 2, 3, 4, 5});
+  ASSERT_TRUE(loop.Until([&] { return got.size() == 5; }));
+  loop.For(50);
+  EXPECT_EQ(counts, std::vector<int>{5});
+
+  // Three bytes, then two more before the main thread gets to the dispatch.
+  counts.clear();
+  got.clear();
+  pty.Send({6, 7, 8});
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  pty.Send({9, 10});
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_TRUE(loop.Until([&] { return got.size() == 5; }));
+  EXPECT_EQ(counts, std::vector<int>{5});
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{6, 7, 8, 9, 10}));
+}
+
+TEST_F(SerialPortPty, UnreadBytesComeAgainWithNewDataWithoutRepeatingMeanwhile) {
+  std::vector<int> counts;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    counts.push_back(count);
+    std::uint8_t buf[2];
+    port.ReadBytes(buf, 2);  // leaves the rest
+  };
+  port.Open();
+  pty.Send({1, 2, 3, 4, 5});
+  ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
+  loop.For(100);
+  EXPECT_EQ(counts, std::vector<int>{5});  // unread bytes alone raise nothing more
+  pty.Send({6});
+  ASSERT_TRUE(loop.Until([&] { return counts.size() == 2; }));
+  EXPECT_EQ(counts[1], 4);  // three left over and the new one
+}
+
+TEST_F(SerialPortPty, CloseInsideOnRxCharReturnsAndNothingFollows) {
+  int events = 0;
+  bool closed = false;
+  int onClose = 0;
+  port.OnClose = [&](TCustomSerialPort*) { ++onClose; };
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    ++events;
+    std::uint8_t buf[64];
+    port.ReadBytes(buf, count);
+    port.Close();
+    closed = true;
+  };
+  port.Open();
+  pty.Send({0x55});
+  ASSERT_TRUE(loop.Until([&] { return closed; }));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(onClose, 1);
+  pty.Send({1, 2, 3});
+  loop.For(200);
+  EXPECT_EQ(events, 1);
+  EXPECT_FALSE(port.HasEventThread());
+  EXPECT_FALSE(port.HasWriteThread());
+}
+
+TEST_F(SerialPortPty, QueuedWritesRespectTheBufferSize) {
+  port.Buffers().SetWriteTimeout(200);
+  port.Open();
+  std::vector<std::uint8_t> big(2049, 0x5A);
+  try {
+    port.WriteBytes(big.data(), 2049);
+    FAIL() << "accepted";
+  } catch (const ESerialPortError& e) {
+    EXPECT_STREQ(e.what(), "Output buffer is full. Please check comm status.");
+  }
+  EXPECT_EQ(pty.Receive(1, 100).size(), 0u);  // nothing of that call was queued
+  EXPECT_EQ(port.WriteBytes(big.data(), 2048), 2048);
+  EXPECT_EQ(pty.Receive(2048, 2000).size(), 2048u);
+}
+
+TEST_F(SerialPortPty, AFullBufferWaitsForTheDrainThenAccepts) {
+  port.Buffers().SetWriteTimeout(10000);
+  port.Open();
+  // Fill the pseudo-terminal until the writer has to hold bytes back.
+  std::vector<std::uint8_t> chunk(2048, 0x11);
+  std::size_t queued = 0;
+  for (int i = 0; i < 500; ++i) {
+    port.WriteBytes(chunk.data(), 2048);
+    queued += 2048;
+    loop.For(20);  // the writer reports each drain on the main thread
+    if (port.WriterPending() > 0) break;
+  }
+  ASSERT_GT(port.WriterPending(), 0u);  // held back by the device, not by a report
+  std::atomic<std::size_t> drained{0};
+  std::atomic<bool> readerDone{false};
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    drained = pty.Receive(queued + 2048, 10000).size();
+    readerDone = true;
+  });
+  std::vector<std::uint8_t> full(2048, 0x22);
+  EXPECT_EQ(port.WriteBytes(full.data(), 2048), 2048);
+  loop.Until([&] { return readerDone.load(); }, 15000);
+  reader.join();
+  EXPECT_EQ(drained.load(), queued + 2048);
+}
+
+TEST_F(SerialPortPty, TxEmptyAfterEachDrainEvenWhenNotMonitored) {
+  int txEmpty = 0;
+  port.SetMonitorEvents({ceRxChar, ceError});
+  port.OnTxEmpty = [&](TCustomSerialPort*) { ++txEmpty; };
+  port.Open();
+  const std::uint8_t frame[] = {0x11, 0x00, 0x00};
+  port.WriteBytes(frame, 3);
+  ASSERT_TRUE(loop.Until([&] { return txEmpty == 1; }));
+  EXPECT_EQ(pty.Receive(3, 1000).size(), 3u);
+  port.WriteBytes(frame, 3);
+  ASSERT_TRUE(loop.Until([&] { return txEmpty == 2; }));
+}
+
+TEST_F(SerialPortPty, CompletionCommandSurvivesAnImmediateClose) {
+  port.Open();
+  const std::uint8_t done[] = {0x99, 0x33, 0xCC};
+  port.WriteBytes(done, 3);
+  port.Close();
+  EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{0x99, 0x33, 0xCC}));
+}
+
+TEST_F(SerialPortPty, CloseInsideTheHandlerAfterQueueingKeepsTheBytes) {
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    std::uint8_t buf[64];
+    port.ReadBytes(buf, count);
+    const std::uint8_t done[] = {0x99, 0x33, 0xCC};
+    port.WriteBytes(done, 3);
+    port.Close();
+  };
+  port.Open();
+  pty.Send({0x42});
+  ASSERT_TRUE(loop.Until([&] { return !port.IsOpen(); }));
+  EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{0x99, 0x33, 0xCC}));
+}
+
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+TEST_F(SerialPortPty, HangUpIsReportedOnceAndNothingSpins) {
+  std::vector<int> errors;
+  int rx = 0;
+  port.OnError = [&](TCustomSerialPort*, int e) { errors.push_back(e); };
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    ++rx;
+    std::uint8_t buf[64];
+    port.ReadBytes(buf, count);
+  };
+  port.Open();
+  pty.Send({1});
+  ASSERT_TRUE(loop.Until([&] { return rx == 1; }));
+  pty.CloseMaster();
+  ASSERT_TRUE(loop.Until([&] { return !errors.empty(); }));
+  // A write after the hang-up fails in the writer; it must not report again.
+  const std::uint8_t b[] = {1, 2, 3};
+  port.WriteBytes(b, 3);
+  const double before = CpuSeconds();
+  loop.For(1000);
+  const double used = CpuSeconds() - before;
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_IOE)});
+  EXPECT_LT(used, 0.25) << "a thread spins after the hang-up";
+  EXPECT_TRUE(uncaught.empty()) << uncaught.front();
+  port.Close();
+}
+
+TEST_F(SerialPortPty, HandlerExceptionsGoToTheApplicationAndDeliveryGoesOn) {
+  int rx = 0;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    ++rx;
+    std::uint8_t buf[64];
+    port.ReadBytes(buf, count);
+    if (rx == 1) throw ESerialPortError("handler failed");
+  };
+  port.OnOpen = [&](TCustomSerialPort*) { throw std::runtime_error("open handler failed"); };
+  port.Open();
+  EXPECT_TRUE(port.IsOpen());
+  pty.Send({1});
+  ASSERT_TRUE(loop.Until([&] { return rx == 1; }));
+  pty.Send({2});
+  ASSERT_TRUE(loop.Until([&] { return rx == 2; }));
+  EXPECT_EQ(uncaught, (std::vector<std::string>{"open handler failed", "handler failed"}));
+}
+
+TEST_F(SerialPortPty, NoMonitorWithoutEventsAndDirectWrites) {
+  int rx = 0;
+  port.OnRxChar = [&](TCustomSerialPort*, int) { ++rx; };
+  port.SetMonitorEvents({ceTxEmpty});  // the writer reports its own drain
+  port.Open();
+  EXPECT_FALSE(port.HasEventThread());
+  EXPECT_TRUE(port.HasWriteThread());
+  pty.Send({1, 2});
+  loop.For(100);
+  EXPECT_EQ(rx, 0);
+  port.Close();
+
+  int txEmpty = 0;
+  port.OnTxEmpty = [&](TCustomSerialPort*) { ++txEmpty; };
+  port.SetDirectWrite(true);
+  port.Open();
+  EXPECT_TRUE(port.HasEventThread());  // now EV_TXEMPTY comes from the device side
+  EXPECT_FALSE(port.HasWriteThread());
+  const std::uint8_t b[] = {7, 8, 9};
+  EXPECT_EQ(port.WriteBytes(b, 3), 3);
+  EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{7, 8, 9}));
+  ASSERT_TRUE(loop.Until([&] { return txEmpty == 1; }));
+}
+
+TEST_F(SerialPortPty, OpenDiscardsWhatWaitedAndDtrOnAPtyIsNoError) {
+  int fd = ::open(pty.Path().c_str(), O_RDWR | O_NOCTTY);  // keep the line up while closed
+  ASSERT_GE(fd, 0);
+  pty.Send({1, 2, 3});
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ::close(fd);
+  port.SetMonitorEvents({});
+  port.Buffers().SetReadTimeout(50);
+  port.Open();
+  EXPECT_NO_THROW(port.SetDtrLine(false));
+  std::uint8_t buf[8];
+  EXPECT_EQ(port.ReadBytes(buf, 8), 0);
+  TComStat stat;
+  port.QueryStatus(stat);
+  EXPECT_EQ(stat.InQueue, 0u);
+  EXPECT_EQ(stat.Errors, 0u);
+}
+
+}  // namespace
