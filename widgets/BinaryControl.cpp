@@ -161,12 +161,18 @@ void TBinaryControl::mousePressEvent(QMouseEvent* event) {
 }
 
 void TBinaryControl::mouseDoubleClickEvent(QMouseEvent* event) {
-    const QPoint pos = event->position().toPoint();
-    if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), pos.x(), pos.y());
-    if (event->button() != Qt::LeftButton) return;
-    leftDown_ = true;
+    // Qt may deliver the second press of a double click as a press followed by
+    // a double-click event, or as the double-click event alone; either way the
+    // second press is handled once.
+    const bool pressHandled = event->button() == Qt::LeftButton && leftDown_;
+    if (!pressHandled) {
+        const QPoint pos = event->position().toPoint();
+        if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), pos.x(), pos.y());
+        if (event->button() != Qt::LeftButton) return;
+        leftDown_ = true;
+        PressStep();
+    }
     doubleClickPress_ = true;
-    PressStep();
     if (OnDblClick) OnDblClick(this);
 }
 

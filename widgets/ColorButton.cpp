@@ -248,8 +248,8 @@ void ConcentricRectangles(QImage& img, const Ramp& ramp) {
         for (int x = 0; x < w; ++x) {
             // The ring a pixel lies on: its distance from the centre measured
             // in half-size steps of width/K/2 and height/K/2.
-            const double fx = w > 1 ? std::abs(x - cx) / (w / 2.0) : 0.0;
-            const double fy = h > 1 ? std::abs(y - cy) / (h / 2.0) : 0.0;
+            const double fx = w > 1 ? std::abs(x - cx) / cx : 0.0;
+            const double fy = h > 1 ? std::abs(y - cy) / cy : 0.0;
             const double ring = std::ceil(std::max(fx, fy) * K);
             line[x] = ramp.At(ring, K);
         }
