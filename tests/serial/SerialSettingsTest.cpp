@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <atomic>
+#include <thread>
+
 #include "SerialPort.h"
 #include "SerialPosix.h"
 
@@ -286,15 +289,16 @@ TEST(RunOnMainThreadTest, DirectOnMainRethrowInWorkerAndShutdownReleases) {
   EXPECT_EQ(ranOn, 1);
 
   std::string workerSaw;
+  std::atomic<bool> workerDone{false};
   std::thread worker([&] {
     try {
       RunOnMainThread([] { throw std::runtime_error("from main"); });
     } catch (const std::exception& e) {
       workerSaw = e.what();
     }
+    workerDone = true;
   });
-  EXPECT_TRUE(runner->ProcessUntil([&] { return false; }, std::chrono::milliseconds(0)) == false);
-  runner->ProcessUntil([&] { return !workerSaw.empty(); }, std::chrono::seconds(5));
+  EXPECT_TRUE(runner->ProcessUntil([&] { return workerDone.load(); }, std::chrono::seconds(5)));
   worker.join();
   EXPECT_EQ(workerSaw, "from main");
 

@@ -1,0 +1,189 @@
+// The simulated device against a scripted loader: whole exchanges, pieces,
+// pacing, every injected fault as the loader sees it, and a new greeting cycle.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "BootLoaderSim.h"
+#include "SampleImage.h"
+#include "ScriptedLoader.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const TImage& Sample() {
+  static const TImage image = MakeSampleImage(7);
+  return image;
+}
+
+TSimResult RunWhole(TSimOptions options, TScriptOutcome& outcome, int timeoutMs = 1000) {
+  TBootLoaderSim sim(options);
+  sim.Start();
+  TScriptedLoader loader(sim.SlavePath(), Sample(), timeoutMs);
+  EXPECT_TRUE(loader.Open());
+  outcome = loader.Run();
+  loader.Close();
+  EXPECT_TRUE(sim.WaitFinished(5s) || !outcome.Stall.empty());
+  sim.Stop();
+  return sim.Result();
+}
+
+TEST(BootLoaderSim, ExpectedFramesFollowTheLoadOrder) {
+  std::uint8_t cmd;
+  std::uint16_t address;
+  TBootLoaderSim::ExpectedFrame(0, cmd, address);
+  EXPECT_EQ(cmd, 0x66);
+  EXPECT_EQ(address, 0x0000);
+  TBootLoaderSim::ExpectedFrame(511, cmd, address);
+  EXPECT_EQ(address, 0x0FF8);
+  TBootLoaderSim::ExpectedFrame(512, cmd, address);
+  EXPECT_EQ(cmd, 0x11);
+  EXPECT_EQ(address, 0x0000);
+  TBootLoaderSim::ExpectedFrame(516, cmd, address);
+  EXPECT_EQ(cmd, 0x22);
+  EXPECT_EQ(address, 0x0180);
+  TBootLoaderSim::ExpectedFrame(517, cmd, address);
+  EXPECT_EQ(cmd, 0x11);
+  EXPECT_EQ(address, 0x0200);
+  TBootLoaderSim::ExpectedFrame(1111, cmd, address);
+  EXPECT_EQ(cmd, 0x22);
+  EXPECT_EQ(address, 0xEF80);
+}
+
+TEST(BootLoaderSim, WholeExchangeRecordsEveryBlockInOrder) {
+  TScriptOutcome outcome;
+  const TSimResult r = RunWhole({}, outcome);
+  EXPECT_EQ(outcome.Stall, "");
+  EXPECT_EQ(outcome.FramesAcknowledged, 1112);
+  EXPECT_TRUE(outcome.CompletionSent);
+  EXPECT_TRUE(r.Complete()) << r.FirstMismatch;
+  EXPECT_EQ(r.DataFlashBlocks, 512);
+  EXPECT_EQ(r.PageSelects, 120);
+  EXPECT_EQ(r.ProgramBlocks, 480);
+  EXPECT_EQ(r.Cycles, 1);
+  ASSERT_TRUE(r.Received);
+  EXPECT_EQ(CompareSentRegions(Sample(), *r.Received), "");
+  // Rows the loader never sends stay erased.
+  EXPECT_EQ(r.Received->StringGrid1.Cell(1, 3841), "FF");
+
+  TImage other = Sample();
+  other.StringGrid1.SetCell(16, 3840, other.StringGrid1.Cell(16, 3840) == "00" ? "01" : "00");
+  EXPECT_EQ(CompareSentRegions(other, *r.Received).rfind("program memory row 3840 column 16", 0), 0u);
+}
+
+TEST(BootLoaderSim, ResponsesInPiecesAndPacedStillComplete) {
+  TSimOptions pieces;
+  pieces.Chunk = 40;
+  pieces.RandomChunks = true;
+  pieces.Seed = 3;
+  TScriptOutcome outcome;
+  TSimResult r = RunWhole(pieces, outcome);
+  EXPECT_EQ(outcome.Stall, "");
+  EXPECT_TRUE(r.Complete()) << r.FirstMismatch;
+  EXPECT_GT(outcome.MultiPieceResponses, 500);
+
+  TSimOptions paced;
+  paced.Baud = 3'000'000;  // fast enough for a test, slow enough to be paced
+  r = RunWhole(paced, outcome);
+  EXPECT_EQ(outcome.Stall, "");
+  EXPECT_TRUE(r.Complete()) << r.FirstMismatch;
+}
+
+struct TFaultCase {
+  TSimFault fault;
+  int frame;
+  const char* stall;
+  int stallFrame;
+};
+
+class BootLoaderSimFault : public ::testing::TestWithParam<TFaultCase> {};
+
+TEST_P(BootLoaderSimFault, TheLoaderSeesTheFaultAtItsFrame) {
+  const TFaultCase c = GetParam();
+  TSimOptions options;
+  options.Fault = c.fault;
+  options.FaultFrame = c.frame;
+  TScriptOutcome outcome;
+  const TSimResult r = RunWhole(options, outcome, 300);
+  EXPECT_EQ(outcome.Stall, c.stall);
+  EXPECT_EQ(outcome.StallFrame, c.stallFrame);
+  EXPECT_EQ(outcome.FramesAcknowledged, c.stallFrame - 1);
+  EXPECT_TRUE(r.FaultInjected);
+  EXPECT_FALSE(r.Complete());
+  EXPECT_FALSE(r.CompletionSeen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BootLoaderSimFault,
+    ::testing::Values(TFaultCase{TSimFault::WrongSum, 3, "wrong sum", 3},
+                      TFaultCase{TSimFault::WrongSum, 513, "wrong sum", 514},  // 513 is a page select
+                      TFaultCase{TSimFault::MissingAA, 1, "no AA", 513},
+                      TFaultCase{TSimFault::Garbage, 5, "short response", 5},
+                      TFaultCase{TSimFault::Garbage, 518, "response too long", 518},
+                      TFaultCase{TSimFault::Silence, 7, "no response", 7},
+                      TFaultCase{TSimFault::HangUp, 2, "hang-up", 2}));
+
+TEST(BootLoaderSim, AfterAStallTheNextOpeningGetsANewGreetingCycle) {
+  TSimOptions options;
+  options.Fault = TSimFault::WrongSum;
+  options.FaultFrame = 2;
+  options.Regreet = true;
+  TBootLoaderSim sim(options);
+  sim.Start();
+  {
+    TScriptedLoader first(sim.SlavePath(), Sample(), 300);
+    ASSERT_TRUE(first.Open());
+    const TScriptOutcome stalled = first.Run();
+    EXPECT_EQ(stalled.Stall, "wrong sum");
+    EXPECT_EQ(stalled.StallFrame, 2);
+  }  // closed: the user turns the switch off
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(sim.Finished());
+  TScriptedLoader second(sim.SlavePath(), Sample());
+  ASSERT_TRUE(second.Open());
+  const TScriptOutcome outcome = second.Run();
+  EXPECT_EQ(outcome.Stall, "");
+  ASSERT_TRUE(sim.WaitFinished(5s));
+  const TSimResult r = sim.Result();
+  EXPECT_EQ(r.Cycles, 2);
+  EXPECT_TRUE(r.Complete()) << r.FirstMismatch;
+}
+
+TEST(BootLoaderSim, GreetsOnlyOnceOpenedAndAgainUntilAnswered) {
+  TSimOptions options;
+  options.GreetIntervalMs = 60;
+  TBootLoaderSim sim(options);
+  sim.Start();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(sim.Result().Greetings, 0);  // nobody has opened the port yet
+  TScriptedLoader loader(sim.SlavePath(), Sample());
+  ASSERT_TRUE(loader.Open());
+  EXPECT_TRUE(loader.AwaitByte(0x55, 2000));
+  EXPECT_TRUE(loader.AwaitByte(0x55, 2000));  // unanswered: greeted again
+  EXPECT_GE(sim.Result().Greetings, 2);
+  EXPECT_TRUE(loader.Handshake());
+  EXPECT_TRUE(sim.Result().HandshakeDone);
+  loader.Close();
+  ASSERT_TRUE(sim.WaitFinished(5s));  // closed without regreet: over
+  const TSimResult r = sim.Result();
+  EXPECT_TRUE(r.LoaderClosed);
+  EXPECT_FALSE(r.Complete());
+}
+
+TEST(BootLoaderSim, OutOfOrderFramesAreNamed) {
+  TBootLoaderSim sim;
+  sim.Start();
+  TScriptedLoader loader(sim.SlavePath(), Sample(), 300);
+  ASSERT_TRUE(loader.Open());
+  ASSERT_TRUE(loader.Handshake());
+  // Skip the first block: send block 1 first.
+  const std::vector<std::uint8_t> frame = loader.Frame(1);
+  ASSERT_TRUE(loader.Write(frame.data(), frame.size()));
+  std::this_thread::sleep_for(50ms);
+  loader.Close();
+  ASSERT_TRUE(sim.WaitFinished(5s));
+  EXPECT_EQ(sim.Result().FirstMismatch, "frame 1: expected 66 0000, received 66 0008");
+}
+
+}  // namespace

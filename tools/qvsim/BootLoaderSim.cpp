@@ -1,0 +1,451 @@
+#include "BootLoaderSim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "HexText.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr std::uint8_t kGreeting = 0x55;
+constexpr std::uint8_t kReady = 0xAA;
+constexpr std::uint8_t kAck[] = {0x55, 0x33, 0xCC};
+constexpr std::uint8_t kCompletion[] = {0x99, 0x33, 0xCC};
+constexpr int kBlockFrame = 131;
+constexpr int kGarbageLength = 40;
+// How often a closed slave side is looked at: poll reports the hang-up at once.
+constexpr auto kHangUpLook = std::chrono::milliseconds(5);
+
+std::string Hex(std::uint32_t v, int digits) { return IntToHex(v, digits); }
+}  // namespace
+
+bool TSimResult::Complete() const {
+  return InOrder && CompletionSeen && FramesReceived == TBootLoaderSim::kTotalFrames &&
+         DataFlashBlocks == 512 && PageSelects == 120 && ProgramBlocks == 480;
+}
+
+void TBootLoaderSim::ExpectedFrame(int k, std::uint8_t& command, std::uint16_t& address) {
+  if (k < kDataFlashFrames) {
+    command = 0x66;
+    address = static_cast<std::uint16_t>(k * 8);
+    return;
+  }
+  const int j = k - kDataFlashFrames;
+  const int page = j / 5;
+  const int step = j % 5;
+  command = step == 0 ? 0x11 : 0x22;
+  address = static_cast<std::uint16_t>(page * 512 + (step == 0 ? 0 : (step - 1) * 128));
+}
+
+TBootLoaderSim::TBootLoaderSim(TSimOptions options) : options_(std::move(options)), random_(options_.Seed | 1) {
+  if (options_.Baud > 0) byteTime_ = std::chrono::nanoseconds(10'000'000'000LL / options_.Baud);
+}
+
+TBootLoaderSim::~TBootLoaderSim() { Stop(); }
+
+void TBootLoaderSim::Start() {
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) throw std::runtime_error(std::string("no pseudo-terminal: ") + std::strerror(errno));
+  char name[128];
+  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0) {
+    CloseMaster();
+    throw std::runtime_error(std::string("pseudo-terminal set-up failed: ") + std::strerror(errno));
+  }
+  slavePath_ = name;
+  // Master and slave share one termios: raw before anything, so no byte is cooked.
+  termios t{};
+  ::tcgetattr(master_, &t);
+  ::cfmakeraw(&t);
+  ::tcsetattr(master_, TCSANOW, &t);
+  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+  // A master whose slave was never opened reports nothing; once the slave has
+  // been opened and closed it reports a hang-up until the loader opens it.
+  const int slave = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave >= 0) ::close(slave);
+  if (!options_.LinkPath.empty()) {
+    ::unlink(options_.LinkPath.c_str());
+    if (::symlink(slavePath_.c_str(), options_.LinkPath.c_str()) != 0) {
+      const int e = errno;
+      CloseMaster();
+      throw std::runtime_error("cannot link " + options_.LinkPath + ": " + std::strerror(e));
+    }
+  }
+  stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  auto image = std::make_shared<TImage>();
+  {
+    std::lock_guard lock(mutex_);
+    result_ = TSimResult{};
+    result_.Received = image;
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+void TBootLoaderSim::Stop() {
+  if (thread_.joinable()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t w = ::write(stopFd_, &one, sizeof one);
+    thread_.join();
+  }
+  CloseMaster();
+  if (stopFd_ >= 0) ::close(stopFd_);
+  stopFd_ = -1;
+  if (!options_.LinkPath.empty()) ::unlink(options_.LinkPath.c_str());
+  finished_ = true;
+}
+
+void TBootLoaderSim::CloseMaster() {
+  if (master_ >= 0) ::close(master_);
+  master_ = -1;
+}
+
+bool TBootLoaderSim::WaitFinished(std::chrono::milliseconds timeout) const {
+  const auto deadline = Clock::now() + timeout;
+  while (!finished_.load()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+bool TBootLoaderSim::WaitLoaderClosed(std::chrono::milliseconds timeout) const {
+  const auto deadline = Clock::now() + timeout;
+  while (loaderOpen_.load()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+TSimResult TBootLoaderSim::Result() const {
+  std::lock_guard lock(mutex_);
+  return result_;
+}
+
+bool TBootLoaderSim::SleepUntil(Clock::time_point t) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now());
+    pollfd p{stopFd_, POLLIN, 0};
+    if (left.count() <= 0) {
+      // Sub-millisecond remainder: sleep it out, then look at the stop request.
+      const auto rest = t - Clock::now();
+      if (rest.count() > 0) std::this_thread::sleep_for(rest);
+      return ::poll(&p, 1, 0) <= 0;
+    }
+    if (::poll(&p, 1, static_cast<int>(left.count())) > 0) return false;
+  }
+}
+
+void TBootLoaderSim::NoteArrival(std::size_t bytes) {
+  if (byteTime_.count() == 0) return;
+  const auto now = Clock::now();
+  if (rxFree_ < now) rxFree_ = now;
+  rxFree_ += byteTime_ * static_cast<long>(bytes);
+}
+
+void TBootLoaderSim::Send(const std::uint8_t* data, std::size_t length, bool chunked) {
+  if (master_ < 0) return;
+  // Half duplex: the answer starts once the frame has fully arrived.
+  if (byteTime_.count() > 0) {
+    if (txFree_ < rxFree_) txFree_ = rxFree_;
+    if (txFree_ < Clock::now()) txFree_ = Clock::now();
+  }
+  std::size_t done = 0;
+  bool first = true;
+  while (done < length) {
+    std::size_t piece = length - done;
+    if (chunked && options_.Chunk > 0) {
+      std::size_t size = static_cast<std::size_t>(options_.Chunk);
+      if (options_.RandomChunks) {
+        random_ = random_ * 1103515245u + 12345u;
+        size = 1 + (random_ >> 16) % static_cast<std::uint32_t>(options_.Chunk);
+      }
+      piece = std::min(piece, size);
+    }
+    if (byteTime_.count() > 0) {
+      // Bytes become visible once their wire time is over; go in slices of at most 8.
+      piece = std::min<std::size_t>(piece, 8);
+      txFree_ += byteTime_ * static_cast<long>(piece);
+      if (!SleepUntil(txFree_)) return;
+    } else if (!first && chunked) {
+      // Separate pieces must reach the loader as separate notifications.
+      if (!SleepUntil(Clock::now() + std::chrono::microseconds(200))) return;
+    }
+    first = false;
+    std::size_t sent = 0;
+    while (sent < piece) {
+      const ssize_t w = ::write(master_, data + done + sent, piece - sent);
+      if (w > 0) {
+        sent += static_cast<std::size_t>(w);
+      } else if (w < 0 && errno == EAGAIN) {
+        pollfd p{master_, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+      } else if (w < 0 && errno != EINTR) {
+        return;  // the loader is gone
+      }
+    }
+    done += piece;
+  }
+  rxFree_ = std::max(rxFree_, txFree_);
+}
+
+void TBootLoaderSim::Run() {
+  for (;;) {
+    if (!WaitForLoader()) break;
+    {
+      std::lock_guard lock(mutex_);
+      auto image = std::make_shared<TImage>();
+      const int cycles = result_.Cycles + 1;
+      const bool faultInjected = result_.FaultInjected;
+      result_ = TSimResult{};
+      result_.Cycles = cycles;
+      result_.FaultInjected = faultInjected;
+      for (int row = 1; row < TImageTable::StoredRows; ++row)
+        for (int col = 1; col < TImageTable::ColCount; ++col) {
+          image->StringGrid1.SetCell(col, row, "FF");
+          image->StringGrid2.SetCell(col, row, "FF");
+        }
+      result_.Received = image;
+    }
+    if (Greet()) Frames();
+    bool again = false;
+    {
+      std::lock_guard lock(mutex_);
+      if (result_.CompletionSeen || result_.HungUp || master_ < 0) {
+        again = false;
+      } else {
+        result_.LoaderClosed = !loaderOpen_.load();
+        again = result_.LoaderClosed && options_.Regreet;
+      }
+    }
+    if (!again) break;
+  }
+  finished_ = true;
+  // Keep watching until the loader lets go of the port (or the engine stops).
+  while (loaderOpen_.load() && master_ >= 0) {
+    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, 0, 0}};
+    if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
+    if (p[0].revents & POLLIN) break;
+    if (p[1].revents & (POLLHUP | POLLERR)) loaderOpen_ = false;
+  }
+}
+
+bool TBootLoaderSim::WaitForLoader() {
+  // While no one holds the slave side open, the master reports a hang-up.
+  for (;;) {
+    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, POLLIN, 0}};
+    if (::poll(p, 2, 0) < 0 && errno != EINTR) return false;
+    if (p[0].revents & POLLIN) return false;
+    if (!(p[1].revents & POLLHUP)) break;
+    pollfd s{stopFd_, POLLIN, 0};
+    if (::poll(&s, 1, static_cast<int>(kHangUpLook.count())) > 0) return false;
+  }
+  loaderOpen_ = true;
+  return true;
+}
+
+bool TBootLoaderSim::Greet() {
+  // Greet only after the loader's Open has set the line up and emptied its input.
+  if (!SleepUntil(Clock::now() + std::chrono::milliseconds(options_.GreetDelayMs))) return false;
+  std::vector<std::uint8_t> rx;
+  auto nextGreeting = Clock::now();
+  for (;;) {
+    if (Clock::now() >= nextGreeting) {
+      Send(&kGreeting, 1, false);
+      std::lock_guard lock(mutex_);
+      ++result_.Greetings;
+      nextGreeting = Clock::now() + std::chrono::milliseconds(options_.GreetIntervalMs);
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextGreeting - Clock::now());
+    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, POLLIN, 0}};
+    const int r = ::poll(p, 2, static_cast<int>(std::max<long>(1, left.count())));
+    if (r < 0 && errno != EINTR) return false;
+    if (p[0].revents & POLLIN) return false;
+    if (p[1].revents & POLLIN) {
+      std::uint8_t buf[512];
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n > 0) {
+        NoteArrival(static_cast<std::size_t>(n));
+        rx.insert(rx.end(), buf, buf + n);
+        nextGreeting = Clock::now() + std::chrono::milliseconds(options_.GreetIntervalMs);
+        for (std::size_t i = 0; i + 3 <= rx.size(); ++i) {
+          if (std::memcmp(rx.data() + i, kAck, 3) == 0) {
+            if (byteTime_.count() > 0 && !SleepUntil(rxFree_)) return false;
+            // A short pause, so 0xAA starts a notification of its own.
+            if (!SleepUntil(Clock::now() + std::chrono::milliseconds(2))) return false;
+            Send(&kReady, 1, false);
+            std::lock_guard lock(mutex_);
+            result_.HandshakeDone = true;
+            return true;
+          }
+        }
+        continue;
+      }
+    }
+    if (p[1].revents & (POLLHUP | POLLERR)) {
+      loaderOpen_ = false;
+      return false;
+    }
+  }
+}
+
+void TBootLoaderSim::Frames() {
+  std::vector<std::uint8_t> rx;
+  for (;;) {
+    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, POLLIN, 0}};
+    const int r = ::poll(p, 2, -1);
+    if (r < 0 && errno != EINTR) return;
+    if (p[0].revents & POLLIN) return;
+    if (p[1].revents & POLLIN) {
+      std::uint8_t buf[4096];
+      const ssize_t n = ::read(master_, buf, sizeof buf);
+      if (n > 0) {
+        NoteArrival(static_cast<std::size_t>(n));
+        rx.insert(rx.end(), buf, buf + n);
+        std::size_t at = 0;
+        while (at < rx.size()) {
+          const std::uint8_t cmd = rx[at];
+          int need = 1;
+          if (cmd == 0x66 || cmd == 0x22) need = kBlockFrame;
+          else if (cmd == 0x11 || cmd == 0x99) need = 3;
+          if (rx.size() - at < static_cast<std::size_t>(need)) break;
+          if (need == 1) {
+            std::lock_guard lock(mutex_);
+            if (result_.InOrder) {
+              result_.InOrder = false;
+              result_.FirstMismatch = "unexpected byte " + Hex(cmd, 2) + " after frame " +
+                                      std::to_string(result_.FramesReceived);
+            }
+          } else {
+            HandleFrame(rx.data() + at, need);
+          }
+          at += static_cast<std::size_t>(need);
+          if (master_ < 0) return;  // hung up
+          if (Result().CompletionSeen) return;
+        }
+        rx.erase(rx.begin(), rx.begin() + static_cast<long>(at));
+        continue;
+      }
+    }
+    if (p[1].revents & (POLLHUP | POLLERR)) {
+      loaderOpen_ = false;
+      return;
+    }
+  }
+}
+
+void TBootLoaderSim::HandleFrame(const std::uint8_t* frame, int length) {
+  const std::uint8_t cmd = frame[0];
+  const std::uint16_t address = static_cast<std::uint16_t>(frame[1] << 8 | frame[2]);
+  if (cmd == 0x99) {
+    std::lock_guard lock(mutex_);
+    if (std::memcmp(frame, kCompletion, 3) == 0) {
+      result_.CompletionSeen = true;
+      if (result_.FramesReceived != kTotalFrames && result_.InOrder) {
+        result_.InOrder = false;
+        result_.FirstMismatch = "completion after " + std::to_string(result_.FramesReceived) + " frames";
+      }
+    } else if (result_.InOrder) {
+      result_.InOrder = false;
+      result_.FirstMismatch = "malformed completion command";
+    }
+    return;
+  }
+
+  int frameNumber;
+  bool faultHere = false;
+  {
+    std::lock_guard lock(mutex_);
+    frameNumber = ++result_.FramesReceived;
+    if (cmd == 0x66) ++result_.DataFlashBlocks;
+    if (cmd == 0x11) ++result_.PageSelects;
+    if (cmd == 0x22) ++result_.ProgramBlocks;
+    std::uint8_t wantCmd = 0;
+    std::uint16_t wantAddress = 0;
+    if (frameNumber <= kTotalFrames) ExpectedFrame(frameNumber - 1, wantCmd, wantAddress);
+    if (result_.InOrder && (cmd != wantCmd || address != wantAddress)) {
+      result_.InOrder = false;
+      result_.FirstMismatch = "frame " + std::to_string(frameNumber) + ": expected " +
+                              (frameNumber <= kTotalFrames ? Hex(wantCmd, 2) + " " + Hex(wantAddress, 4) : "completion") +
+                              ", received " + Hex(cmd, 2) + " " + Hex(address, 4);
+    }
+    if (length == kBlockFrame) {
+      TImageTable& table = cmd == 0x66 ? result_.Received->StringGrid2 : result_.Received->StringGrid1;
+      const int offset = cmd == 0x66 ? address * 16 : address;
+      for (int i = 0; i < 128; ++i) {
+        const int at = offset + i;
+        if (RowOfOffset(at) <= TImageTable::TailRow)
+          table.SetCell(ColumnOfOffset(at), RowOfOffset(at), Hex(frame[3 + i], 2));
+      }
+    }
+    if (!faultDone_ && options_.Fault != TSimFault::None && frameNumber >= options_.FaultFrame) {
+      switch (options_.Fault) {
+        case TSimFault::WrongSum: faultHere = length == kBlockFrame; break;
+        case TSimFault::MissingAA: faultHere = cmd == 0x11; break;
+        default: faultHere = true; break;
+      }
+      if (faultHere) {
+        faultDone_ = true;
+        result_.FaultInjected = true;
+      }
+    }
+  }
+
+  if (faultHere && options_.Fault == TSimFault::HangUp) {
+    std::lock_guard lock(mutex_);
+    result_.HungUp = true;
+    CloseMaster();
+    loaderOpen_ = false;
+    return;
+  }
+  if (faultHere && options_.Fault == TSimFault::Silence) return;
+
+  std::vector<std::uint8_t> response(frame, frame + length);
+  std::uint8_t last = 0xAA;
+  if (length == kBlockFrame) {
+    std::uint32_t sum = 0;
+    for (int i = 3; i < length; ++i) sum += frame[i];
+    last = static_cast<std::uint8_t>(sum);
+  }
+  if (faultHere && (options_.Fault == TSimFault::WrongSum || options_.Fault == TSimFault::MissingAA))
+    last = static_cast<std::uint8_t>(last ^ 0x5A);
+  response.push_back(last);
+  if (faultHere && options_.Fault == TSimFault::Garbage) {
+    response.assign(kGarbageLength, 0);
+    for (auto& b : response) {
+      random_ = random_ * 1103515245u + 12345u;
+      b = static_cast<std::uint8_t>(random_ >> 16);
+    }
+  }
+  Send(response.data(), response.size(), true);
+}
+
+std::string CompareSentRegions(const TImage& expected, const TImage& received) {
+  struct TRegion {
+    const char* name;
+    const TImageTable& want;
+    const TImageTable& got;
+    int rows;
+  };
+  const TRegion regions[] = {{"data flash", expected.StringGrid2, received.StringGrid2, 4096},
+                             {"program memory", expected.StringGrid1, received.StringGrid1, 3840}};
+  for (const TRegion& r : regions)
+    for (int row = 1; row <= r.rows; ++row)
+      for (int col = 1; col < TImageTable::ColCount; ++col) {
+        std::string want = r.want.Cell(col, row);
+        for (auto& c : want) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        const std::string& got = r.got.Cell(col, row);
+        if (want != got)
+          return std::string(r.name) + " row " + std::to_string(row) + " column " + std::to_string(col) +
+                 ": expected " + want + ", received " + got;
+      }
+  return "";
+}

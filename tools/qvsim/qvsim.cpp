@@ -1,0 +1,167 @@
+// qvsim: a simulated device boot loader on a pseudo-terminal. Prints the
+// device path for the loader to open, plays the device, and exits 0 only when
+// every block of both regions arrived in order and the completion came.
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "BootLoaderSim.h"
+#include "UpdateFile.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: qvsim [options]\n"
+    "Plays a device boot loader on a new pseudo-terminal and prints its path.\n"
+    "  --link PATH          also make a symbolic link PATH to the device\n"
+    "  --baud N             bytes take their wire time at N baud (both directions)\n"
+    "  --chunk N            send responses in pieces of N bytes\n"
+    "  --random-chunks N    send responses in pieces of 1..N bytes\n"
+    "  --seed N             seed for random pieces and garbage\n"
+    "  --wrong-sum N        wrong sum for the first block frame from frame N on\n"
+    "  --no-aa N            no 0xAA for the first page select from frame N on\n"
+    "  --garbage N          40 meaningless bytes instead of the response to frame N\n"
+    "  --silence N          no response to frame N\n"
+    "  --hangup N           hang up after receiving frame N\n"
+    "  --regreet            after a stall, greet again when the loader reopens the port\n"
+    "  --write FILE.qv      write the received image as an update file\n"
+    "  --expect FILE.qv     compare the received image with this update file\n"
+    "  --timeout SECONDS    give up after this long (default: wait for the loader)\n"
+    "  --quiet              print only the device path\n"
+    "Frames are counted from 1 over the whole load: data-flash blocks 1..512,\n"
+    "then page selects and program blocks 513..1112.\n"
+    "Exit status: 0 complete (and equal to --expect), 1 incomplete or different,\n"
+    "2 usage or set-up error.\n";
+
+int ParseInt(const char* text, const char* option) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (!text[0] || *end || v < 0 || v > 100000000) {
+    std::fprintf(stderr, "qvsim: %s needs a number, not '%s'\n", option, text);
+    std::exit(2);
+  }
+  return static_cast<int>(v);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TSimOptions options;
+  std::string writePath, expectPath;
+  int timeoutSeconds = 0;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "qvsim: %s needs a value\n%s", arg.c_str(), kUsage);
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    auto fault = [&](TSimFault kind) {
+      options.Fault = kind;
+      options.FaultFrame = ParseInt(value(), arg.c_str());
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--link") options.LinkPath = value();
+    else if (arg == "--baud") options.Baud = ParseInt(value(), "--baud");
+    else if (arg == "--chunk") options.Chunk = ParseInt(value(), "--chunk");
+    else if (arg == "--random-chunks") {
+      options.Chunk = ParseInt(value(), "--random-chunks");
+      options.RandomChunks = true;
+    } else if (arg == "--seed") options.Seed = static_cast<std::uint32_t>(ParseInt(value(), "--seed"));
+    else if (arg == "--wrong-sum") fault(TSimFault::WrongSum);
+    else if (arg == "--no-aa") fault(TSimFault::MissingAA);
+    else if (arg == "--garbage") fault(TSimFault::Garbage);
+    else if (arg == "--silence") fault(TSimFault::Silence);
+    else if (arg == "--hangup") fault(TSimFault::HangUp);
+    else if (arg == "--regreet") options.Regreet = true;
+    else if (arg == "--write") writePath = value();
+    else if (arg == "--expect") expectPath = value();
+    else if (arg == "--timeout") timeoutSeconds = ParseInt(value(), "--timeout");
+    else if (arg == "--quiet") quiet = true;
+    else {
+      std::fprintf(stderr, "qvsim: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+  }
+
+  TImage expected;
+  if (!expectPath.empty()) {
+    try {
+      if (ReadUpdateFile(std::optional<std::string>(expectPath), expected) != TUpdateFileOutcome::Read) {
+        std::fprintf(stderr, "qvsim: %s is not an update file\n", expectPath.c_str());
+        return 2;
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "qvsim: %s: %s\n", expectPath.c_str(), e.what());
+      return 2;
+    }
+  }
+
+  // Signals end the wait; the device then hangs up like an unplugged one.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  TBootLoaderSim sim(options);
+  try {
+    sim.Start();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "qvsim: %s\n", e.what());
+    return 2;
+  }
+  std::printf("%s\n", sim.SlavePath().c_str());
+  std::fflush(stdout);
+
+  const auto start = std::chrono::steady_clock::now();
+  bool interrupted = false;
+  while (!sim.WaitFinished(std::chrono::milliseconds(0))) {
+    timespec wait{0, 20'000'000};
+    if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
+      interrupted = true;
+      break;
+    }
+    if (timeoutSeconds > 0 && std::chrono::steady_clock::now() - start > std::chrono::seconds(timeoutSeconds)) {
+      interrupted = true;
+      break;
+    }
+  }
+  // Let the loader close the port itself before the device goes away.
+  if (!interrupted) sim.WaitLoaderClosed(std::chrono::seconds(2));
+  sim.Stop();
+
+  const TSimResult r = sim.Result();
+  std::string difference;
+  if (!expectPath.empty() && r.Received) difference = CompareSentRegions(expected, *r.Received);
+  if (!writePath.empty() && r.Received) {
+    try {
+      WriteUpdateFile(writePath, *r.Received);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "qvsim: %s: %s\n", writePath.c_str(), e.what());
+    }
+  }
+  const bool ok = r.Complete() && difference.empty();
+  if (!quiet) {
+    std::fprintf(stderr,
+                 "qvsim: %s: %d frames (%d data-flash blocks, %d page selects, %d program blocks), "
+                 "completion %s, cycles %d%s%s%s%s\n",
+                 ok ? "complete" : "incomplete", r.FramesReceived, r.DataFlashBlocks, r.PageSelects,
+                 r.ProgramBlocks, r.CompletionSeen ? "received" : "missing", r.Cycles,
+                 r.FirstMismatch.empty() ? "" : "; first out of order: ", r.FirstMismatch.c_str(),
+                 difference.empty() ? "" : "; differs from the expected image at ", difference.c_str());
+  }
+  return ok ? 0 : 1;
+}
