@@ -43,18 +43,6 @@ void Release(QWidget* w, Qt::MouseButton b = Qt::LeftButton, QPoint p = {5, 5}) 
 
 }  // namespace
 
-TEST(BinaryControlState, DefaultsAfterConstruction) {
-    Probe c;
-    EXPECT_FALSE(c.Checked());
-    EXPECT_EQ(c.Frequency(), ff1Hz);
-    EXPECT_FALSE(c.Flashing());
-    EXPECT_EQ(c.StatusInt(), 0);
-    EXPECT_EQ(c.StatusBit(), 0);
-    EXPECT_EQ(c.GroupIndex(), 0);
-    EXPECT_EQ(c.Mode(), mIndicator);
-    EXPECT_FALSE(c.Pressed());
-}
-
 TEST(BinaryControlState, CheckedMirrorsItsBitAndNotifiesOnlyOnChange) {
     Probe c;
     c.SetStatusBit(3);

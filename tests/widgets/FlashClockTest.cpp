@@ -126,18 +126,6 @@ TEST_F(FlashClockTest, AFailingOrUnregisteringControlDoesNotStopTheTick) {
     EXPECT_FALSE(clock.IsRegistered(&victim));
 }
 
-TEST_F(FlashClockTest, RegistryKeepsRoomForTwoMore) {
-    std::vector<std::unique_ptr<Blinker>> many;
-    for (int i = 0; i < 25; ++i) {
-        many.push_back(std::make_unique<Blinker>());
-        StartFlashing(*many.back(), ff1Hz);
-        EXPECT_GE(clock.Capacity() - clock.RegisteredCount(), 2u);
-    }
-    EXPECT_EQ(clock.RegisteredCount(), 25u);
-    many.clear();
-    EXPECT_EQ(clock.RegisteredCount(), 0u);
-}
-
 TEST_F(FlashClockTest, TimerThreadDeliversPhasesOnTheUserInterfaceThread) {
     Blinker b;
     StartFlashing(b, ff8Hz);

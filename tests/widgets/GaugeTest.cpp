@@ -51,20 +51,6 @@ std::string Thrown(const std::function<void()>& f) {
 
 }  // namespace
 
-TEST(Gauge, Defaults) {
-    TGauge g;
-    EXPECT_EQ(g.size(), QSize(100, 100));
-    EXPECT_EQ(g.Kind(), gkHorizontalBar);
-    EXPECT_EQ(g.MinValue(), 0);
-    EXPECT_EQ(g.MaxValue(), 100);
-    EXPECT_EQ(g.Progress(), 0);
-    EXPECT_EQ(g.BackColor(), clWhite);
-    EXPECT_EQ(g.ForeColor(), clBlack);
-    EXPECT_EQ(g.BorderStyle(), bsSingle);
-    EXPECT_TRUE(g.ShowText());
-    EXPECT_EQ(g.PercentComplete(), 0);
-}
-
 TEST_F(GaugeFixture, HalfwayBarCoversColumnsOneTo401) {
     gauge->SetMaxValue(512);
     gauge->SetProgress(256);

@@ -3,7 +3,6 @@
 // "widgetshots"), at twice the size so that single pixels can be seen.
 #include "ColorButton.h"
 #include "Colors.h"
-#include "FlashClock.h"
 #include "Fonts.h"
 #include "Gauges.h"
 #include "LedIndicator.h"
@@ -69,7 +68,6 @@ int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setPalette(ClassicPalette());
-    FlashClock::Instance().SetAutoStart(false);
     outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("widgetshots");
     QDir().mkpath(outDir);
 
