@@ -194,7 +194,15 @@ void TBinaryControl::mouseReleaseEvent(QMouseEvent* event) {
         else
             click = inside && !doubleClickPress_;
         pressChangedState_ = false;
-        if (click && OnClick) OnClick(this);
+        if (click && OnClick) {
+            try {
+                OnClick(this);
+            } catch (...) {
+                // The control is released even when the handler fails.
+                ReleaseStep();
+                throw;
+            }
+        }
     }
     if (OnMouseUp) OnMouseUp(this, event->button(), event->modifiers(), pos.x(), pos.y());
     if (left) ReleaseStep();

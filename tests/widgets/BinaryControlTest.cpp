@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -349,4 +350,14 @@ TEST(BinaryControlFlashing, OnTheClockExactlyWhileCheckedAndFlashing) {
     const TBinaryControl* gone = c.get();
     c.reset();
     EXPECT_FALSE(clock.IsRegistered(gone));
+}
+
+TEST(BinaryControlMouse, FailingClickHandlerStillReleasesTheControl) {
+    Probe c;
+    c.SetMode(mButton);
+    c.OnClick = [](QObject*) { throw std::runtime_error("port missing"); };
+    Press(&c);
+    EXPECT_THROW(Release(&c), std::runtime_error);
+    EXPECT_FALSE(c.Pressed());
+    EXPECT_FALSE(c.Checked());
 }

@@ -377,3 +377,37 @@ TEST_F(SwitchFixture, EmptyTextsAndTextOffFallback) {
     const QImage img = Look();
     EXPECT_EQ(ColumnsOf(img, clBlack).second, -1);
 }
+
+TEST(ButtonSettings, AssignCopiesEveryFieldAndNotifiesTheTarget) {
+    TButtonBevel a;
+    TButtonBevel b;
+    a.SetShadowColFrom(clRed);
+    a.SetShadowColTo(clLime);
+    a.SetHighlightColFrom(clBlue);
+    a.SetHighlightColTo(clYellow);
+    a.SetWidth(7);
+    int changes = 0;
+    b.OnChange = [&](QObject* s) {
+        EXPECT_EQ(s, &b);
+        ++changes;
+    };
+    b.Assign(a);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(b.ShadowColFrom(), clRed);
+    EXPECT_EQ(b.ShadowColTo(), clLime);
+    EXPECT_EQ(b.HighlightColFrom(), clBlue);
+    EXPECT_EQ(b.HighlightColTo(), clYellow);
+    EXPECT_EQ(b.Width(), 7);
+
+    TGradientSettings g;
+    TGradientSettings h;
+    g.SetColorFrom(clRed);
+    g.SetColorTo(clBlue);
+    g.SetVisible(true);
+    g.SetStyle(gsDiamond2);
+    h.Assign(g);
+    EXPECT_EQ(h.ColorFrom(), clRed);
+    EXPECT_EQ(h.ColorTo(), clBlue);
+    EXPECT_TRUE(h.Visible());
+    EXPECT_EQ(h.Style(), gsDiamond2);
+}

@@ -20,6 +20,7 @@
 namespace {
 
 QString outDir;
+int failures = 0;
 
 void Settle() {
     for (int i = 0; i < 3; ++i) QApplication::processEvents();
@@ -34,8 +35,12 @@ QImage Shot(QWidget* window, const QRect& area) {
 void Save(const QImage& img, const QString& name, int scale = 2) {
     const QImage big = img.scaled(img.size() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     const QString path = outDir + "/" + name + ".png";
-    if (!big.save(path)) std::fprintf(stderr, "widgetshots: cannot write %s\n", qPrintable(path));
-    else std::printf("%s\n", qPrintable(path));
+    if (big.save(path)) {
+        std::printf("%s\n", qPrintable(path));
+    } else {
+        std::fprintf(stderr, "widgetshots: cannot write %s\n", qPrintable(path));
+        ++failures;
+    }
 }
 
 void Mouse(QWidget* w, QEvent::Type type) {
@@ -200,5 +205,5 @@ int main(int argc, char** argv) {
         sheet.show();
         Save(Shot(&sheet, sheet.rect()), "gauge_kinds");
     }
-    return 0;
+    return failures == 0 ? 0 : 1;
 }
