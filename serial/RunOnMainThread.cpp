@@ -92,7 +92,10 @@ void TPlainLoopRunner::RunAndWait(const std::function<void()>& call) {
   wake_.notify_all();
   wake_.wait(lock, [&] { return item->done || item->abandoned; });
   if (item->abandoned) throw EMainThreadGone();
-  if (item->error) std::rethrow_exception(item->error);
+  // Take the only reference: the exception then lives and dies on this thread.
+  std::exception_ptr error = std::move(item->error);
+  lock.unlock();
+  if (error) std::rethrow_exception(std::move(error));
 }
 
 void TPlainLoopRunner::Post(std::function<void()> call) {
@@ -121,7 +124,7 @@ int TPlainLoopRunner::ProcessPending() {
     ++ran;
     if (item->waited) {
       std::lock_guard lock(mutex_);
-      item->error = error;
+      item->error = std::move(error);
       item->done = true;
       wake_.notify_all();
     } else if (error) {

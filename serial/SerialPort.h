@@ -114,6 +114,8 @@ public:
   void SetPriority(TThreadPriority priority);
   bool Terminated() const { return Terminated_.load(); }
   bool Ended() const { return Ended_.load(); }
+  // Worker threads of all ports that have not ended yet (diagnostics, tests).
+  static int LiveThreads();
 
 protected:
   TSerialThread(TCustomSerialPort* owner, int fd, std::shared_ptr<TPortLink> link);

@@ -27,6 +27,12 @@ void TWriteBuffer::Consume(std::uint32_t N) {
 
 // ---- common thread part ----
 
+namespace {
+std::atomic<int> g_liveThreads{0};
+}
+
+int TSerialThread::LiveThreads() { return g_liveThreads.load(); }
+
 TSerialThread::TSerialThread(TCustomSerialPort* owner, int fd, std::shared_ptr<TPortLink> link)
     : Owner(owner), Fd(fd), Link(std::move(link)) {}
 
@@ -38,8 +44,10 @@ void TSerialThread::Create() {
   auto self = shared_from_this();
   std::future<pid_t> tid = TidPromise_.get_future();
   try {
+    g_liveThreads.fetch_add(1);
     std::thread([self] { self->Body(); }).detach();
   } catch (const std::system_error& e) {
+    g_liveThreads.fetch_sub(1);
     throw EThread(std::string("Thread creation error: ") + e.what());
   }
   const pid_t id = tid.get();
@@ -70,8 +78,11 @@ void TSerialThread::Body() {
     } catch (...) {
     }
   }
-  std::lock_guard lock(TidMutex_);
-  Ended_.store(true);
+  {
+    std::lock_guard lock(TidMutex_);
+    Ended_.store(true);
+  }
+  g_liveThreads.fetch_sub(1);
 }
 
 bool TSerialThread::RunOnMain(const std::function<void()>& call) {

@@ -193,6 +193,34 @@ TEST_F(SerialPortPty, CloseInsideOnRxCharReturnsAndNothingFollows) {
   EXPECT_EQ(events, 1);
   EXPECT_FALSE(port.HasEventThread());
   EXPECT_FALSE(port.HasWriteThread());
+  EXPECT_TRUE(loop.Until([] { return TSerialThread::LiveThreads() == 0; }));  // both threads ended
+}
+
+TEST_F(SerialPortPty, StoppingDuringAWriteEndsTheWriterWithoutTxEmpty) {
+  int txEmpty = 0;
+  port.OnTxEmpty = [&](TCustomSerialPort*) { ++txEmpty; };
+  port.Buffers().SetWriteTimeout(100);
+  port.Open();
+  std::vector<std::uint8_t> chunk(2048, 0x33);
+  for (int i = 0; i < 500 && port.WriterPending() == 0; ++i) {
+    port.WriteBytes(chunk.data(), 2048);
+    loop.For(20);
+  }
+  ASSERT_GT(port.WriterPending(), 0u);  // the device takes no more: a write is in flight
+  const int before = txEmpty;
+  port.Close();  // the drain cannot finish; Close goes on after WriteTimeout
+  EXPECT_TRUE(loop.Until([] { return TSerialThread::LiveThreads() == 0; }));
+  pty.Receive(1 << 20, 200);  // the device reads again: nothing more may happen
+  loop.For(100);
+  EXPECT_EQ(txEmpty, before);
+  EXPECT_TRUE(uncaught.empty());
+}
+
+TEST_F(SerialPortPty, IdleThreadsEndAtOnceOnClose) {
+  port.Open();
+  EXPECT_EQ(TSerialThread::LiveThreads(), 2);
+  port.Close();
+  EXPECT_EQ(TSerialThread::LiveThreads(), 0);  // within Close's pause, without pumping
 }
 
 TEST_F(SerialPortPty, QueuedWritesRespectTheBufferSize) {
@@ -302,6 +330,7 @@ TEST_F(SerialPortPty, HangUpIsReportedOnceAndNothingSpins) {
   EXPECT_LT(used, 0.25) << "a thread spins after the hang-up";
   EXPECT_TRUE(uncaught.empty()) << uncaught.front();
   port.Close();
+  EXPECT_TRUE(loop.Until([] { return TSerialThread::LiveThreads() == 0; }));
 }
 
 TEST_F(SerialPortPty, HandlerExceptionsGoToTheApplicationAndDeliveryGoesOn) {
@@ -325,8 +354,12 @@ TEST_F(SerialPortPty, HandlerExceptionsGoToTheApplicationAndDeliveryGoesOn) {
 TEST_F(SerialPortPty, NoMonitorWithoutEventsAndDirectWrites) {
   int rx = 0;
   port.OnRxChar = [&](TCustomSerialPort*, int) { ++rx; };
-  port.SetMonitorEvents({ceTxEmpty});  // the writer reports its own drain
   port.Open();
+  EXPECT_EQ(port.EventMask(), EV_ERR | EV_RXCHAR);  // the writer reports its own drain
+  port.Close();
+  port.SetMonitorEvents({ceTxEmpty});
+  port.Open();
+  EXPECT_EQ(port.EventMask(), 0u);
   EXPECT_FALSE(port.HasEventThread());
   EXPECT_TRUE(port.HasWriteThread());
   pty.Send({1, 2});
@@ -338,6 +371,7 @@ TEST_F(SerialPortPty, NoMonitorWithoutEventsAndDirectWrites) {
   port.OnTxEmpty = [&](TCustomSerialPort*) { ++txEmpty; };
   port.SetDirectWrite(true);
   port.Open();
+  EXPECT_EQ(port.EventMask(), EV_TXEMPTY);
   EXPECT_TRUE(port.HasEventThread());  // now EV_TXEMPTY comes from the device side
   EXPECT_FALSE(port.HasWriteThread());
   const std::uint8_t b[] = {7, 8, 9};

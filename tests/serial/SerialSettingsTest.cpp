@@ -198,6 +198,44 @@ TEST(SerialPortProperties, DtrRefusalAndClosedPortOperations) {
   EXPECT_EQ(port.InQueueCount(), 0);
 }
 
+TEST(SerialPortProperties, EventsAreRaisedInTheirFixedOrderOnlyWhenSet) {
+  TSerialPort port;
+  std::vector<std::string> order;
+  auto note = [&](const char* name) { return [&order, name](TCustomSerialPort*) { order.push_back(name); }; };
+  port.OnRxFlag = note("RxFlag");
+  port.OnCts = note("Cts");
+  port.OnDsr = note("Dsr");
+  port.OnRing = note("Ring");
+  port.OnRlsd = note("Rlsd");
+  port.OnTxEmpty = note("TxEmpty");
+  port.OnBreak = note("Break");
+  port.OnPErr = note("PErr");
+  port.OnRx80Full = note("Rx80Full");
+  port.OnEvent1 = note("Event1");
+  port.OnEvent2 = note("Event2");
+  int errors = 0;
+  port.OnError = [&](TCustomSerialPort*, int) { ++errors; };
+  port.HandleEvents(0x1FFF & ~EV_RXCHAR);
+  EXPECT_EQ(order, (std::vector<std::string>{"RxFlag", "Cts", "Dsr", "Ring", "Rlsd", "TxEmpty", "Break", "PErr",
+                                             "Rx80Full", "Event1", "Event2"}));
+  EXPECT_EQ(errors, 0);  // EV_ERR with no line errors pending raises no OnError
+  order.clear();
+  port.OnCts = nullptr;
+  port.HandleEvents(EV_CTS | EV_RING);
+  EXPECT_EQ(order, std::vector<std::string>{"Ring"});
+}
+
+TEST(SerialPortProperties, EachMonitoredEventHasItsOwnFlag) {
+  const std::uint32_t flags[] = {EV_BREAK, EV_CTS,  EV_DSR,     EV_ERR,    EV_RING,   EV_RLSD,  EV_RXCHAR,
+                                 EV_TXEMPTY, EV_RXFLAG, EV_PERR, EV_RX80FULL, EV_EVENT1, EV_EVENT2};
+  std::uint32_t seen = 0;
+  for (int e = ceBreak; e <= ceEvent2; ++e) {
+    EXPECT_EQ(EventFlag(static_cast<TSerialEvent>(e)), flags[e]) << e;
+    seen |= EventFlag(static_cast<TSerialEvent>(e));
+  }
+  EXPECT_EQ(seen, 0x1FFFu);
+}
+
 TEST(SerialTermios, BuilderFramingParityStopBitsAndFlow) {
   SerialPosix::TLineSettings s;
   termios t{};
