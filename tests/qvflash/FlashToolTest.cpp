@@ -1,0 +1,266 @@
+// qvflash against the simulated device on a pseudo-terminal: each way a run
+// can end, with its exit status and its message.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "BootLoaderSim.h"
+#include "FlashOptions.h"
+#include "FlashRun.h"
+#include "FrameEncoding.h"
+#include "SampleImage.h"
+#include "UpdateFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RunOutput {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string ReadAll(std::FILE* file) {
+  std::rewind(file);
+  std::string text;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
+  std::fclose(file);
+  return text;
+}
+
+class FlashTool : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("qvflash-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    fs::permissions(dir_, fs::perms::all);
+    file_ = WriteUpdateFile((dir_ / "image.qv").string(), image_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  RunOutput Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "qvflash");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    RunOutput result;
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    try {
+      result.status = RunFlash(ParseFlashOptions(static_cast<int>(argv.size()), argv.data()), out, err);
+    } catch (const std::invalid_argument&) {
+      result.status = exUsage;
+    }
+    result.out = ReadAll(out);
+    result.err = ReadAll(err);
+    return result;
+  }
+
+  // A run against the simulated device with one fault.
+  RunOutput RunAgainst(TSimFault fault, int frame, std::vector<std::string> extra = {}) {
+    TSimOptions options;
+    options.Fault = fault;
+    options.FaultFrame = frame;
+    TBootLoaderSim sim(options);
+    sim.Start();
+    std::vector<std::string> args{"--port", sim.SlavePath(), "--timeout", "300", file_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    RunOutput result = Run(args);
+    sim.Stop();
+    return result;
+  }
+
+  fs::path dir_;
+  TImage image_ = MakeSampleImage(21);
+  std::string file_;
+};
+
+TEST_F(FlashTool, WholeLoadThroughThePortSucceeds) {
+  TBootLoaderSim sim;
+  sim.Start();
+  const RunOutput run = Run({"--port", sim.SlavePath(), file_});
+  ASSERT_TRUE(sim.WaitFinished(std::chrono::seconds(5)));
+  const TSimResult result = sim.Result();
+  EXPECT_EQ(run.status, exSuccess) << run.err;
+  EXPECT_TRUE(result.Complete()) << result.FirstMismatch;
+  ASSERT_TRUE(result.Received);
+  EXPECT_EQ(CompareSentRegions(image_, *result.Received), "");
+  // Plain progress lines (stderr is no terminal here) and the status line's messages.
+  EXPECT_NE(run.err.find("progress: 100% 1112/1112 blocks"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Загрузка в дата-флешь\n"), std::string::npos);
+  EXPECT_NE(run.err.find("Загрузка завершена\n"), std::string::npos);
+  EXPECT_NE(run.err.find("qvflash: load complete"), std::string::npos);
+}
+
+TEST_F(FlashTool, SimulateOptionLoadsTheBuiltInDevice) {
+  const RunOutput run = Run({"--simulate", "--quiet", file_});
+  EXPECT_EQ(run.status, exSuccess) << run.err;
+  EXPECT_EQ(run.err, "") << "quiet prints nothing on success";
+}
+
+TEST_F(FlashTool, WrongSumInEachPhaseIsAStallNamingTheBlock) {
+  RunOutput run = RunAgainst(TSimFault::WrongSum, 5);
+  EXPECT_EQ(run.status, exStall);
+  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0020: expected block sum"), std::string::npos) << run.err;
+
+  run = RunAgainst(TSimFault::WrongSum, 513);  // the first block frame from 513 on is program block 0x0000
+  EXPECT_EQ(run.status, exStall);
+  EXPECT_NE(run.err.find("stalled at program block at 0x0000: expected block sum"), std::string::npos) << run.err;
+}
+
+TEST_F(FlashTool, MissingAAIsAStallAtThePageSelect) {
+  const RunOutput run = RunAgainst(TSimFault::MissingAA, 518);  // page select of page 1
+  EXPECT_EQ(run.status, exStall);
+  EXPECT_NE(run.err.find("stalled at page select 0x0200: expected 0xAA"), std::string::npos) << run.err;
+}
+
+TEST_F(FlashTool, SilenceTimesOut) {
+  const RunOutput run = RunAgainst(TSimFault::Silence, 100);
+  EXPECT_EQ(run.status, exStall);
+  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0318: expected 132 bytes within 300 ms, 0 arrived"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(FlashTool, HangUpMidLoadIsDeviceLost) {
+  const RunOutput run = RunAgainst(TSimFault::HangUp, 700);
+  EXPECT_EQ(run.status, exDeviceLost);
+  EXPECT_NE(run.err.find("device lost during"), std::string::npos) << run.err;
+}
+
+TEST_F(FlashTool, NoGreetingFromASilentLine) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string slave = ::ptsname(master);
+  const RunOutput run = Run({"--port", slave, "--greeting-timeout", "1", file_});
+  ::close(master);
+  EXPECT_EQ(run.status, exNoGreeting);
+  EXPECT_NE(run.err.find("no greeting (0x55) from the device within 1 s"), std::string::npos) << run.err;
+}
+
+TEST_F(FlashTool, MissingPortIsAPortError) {
+  const RunOutput run = Run({"--port", "/dev/qv-no-such-port", file_});
+  EXPECT_EQ(run.status, exPortError);
+  EXPECT_NE(run.err.find("Specified device not found (/dev/qv-no-such-port)."), std::string::npos) << run.err;
+}
+
+TEST_F(FlashTool, RefusedFilesSayWhy) {
+  std::ofstream((dir_ / "short.qv").string()) << "00";
+  RunOutput run = Run({"--dry-run", (dir_ / "short.qv").string()});
+  EXPECT_EQ(run.status, exFileRefused);
+  EXPECT_NE(run.err.find("Неверный файл, проверьте файл или обновите программу загрузки"), std::string::npos);
+
+  run = Run({"--dry-run", (dir_ / "missing.qv").string()});
+  EXPECT_EQ(run.status, exFileRefused);
+  EXPECT_NE(run.err.find("File not found"), std::string::npos) << run.err;
+
+  fs::copy_file(file_, dir_ / "image.txt");
+  run = Run({"--dry-run", (dir_ / "image.txt").string()});
+  EXPECT_EQ(run.status, exFileRefused);
+  EXPECT_NE(run.err.find("the name must end in .qv"), std::string::npos) << run.err;
+
+  TImage bad = image_;
+  bad.StringGrid1.SetCell(7, BlockFirstRow(3, 2), "x1");
+  const std::string badFile = WriteUpdateFile((dir_ / "bad.qv").string(), bad);
+  run = Run({"--simulate", badFile});
+  EXPECT_EQ(run.status, exFileRefused) << "a bad block is refused before any port is touched";
+  EXPECT_NE(run.err.find("program block at 0x0700"), std::string::npos) << run.err;
+}
+
+TEST_F(FlashTool, DryRunListsEveryBlockWithItsSum) {
+  const RunOutput run = Run({"--dry-run", file_});
+  ASSERT_EQ(run.status, exSuccess) << run.err;
+  std::istringstream lines(run.out);
+  std::string line;
+  int dataFlash = 0, pageSelects = 0, program = 0;
+  while (std::getline(lines, line)) {
+    char kind[16], address[8], sum[4];
+    if (std::sscanf(line.c_str(), "data-flash %7s sum %3s", address, sum) == 2) {
+      const int k = dataFlash++;
+      EXPECT_EQ(address, IntToHex(static_cast<std::uint32_t>(k * 8), 4));
+      std::uint32_t total = 0;
+      for (int i = 0; i < 128; ++i) total += SampleByte(1, k * 128 + i, 21);
+      EXPECT_EQ(sum, IntToHex(total & 0xFF, 2)) << line;
+    } else if (std::sscanf(line.c_str(), "page-select %7s", address) == 1) {
+      EXPECT_EQ(address, IntToHex(static_cast<std::uint32_t>(pageSelects++ * 512), 4));
+    } else if (std::sscanf(line.c_str(), "program %7s sum %3s", address, sum) == 2) {
+      const int offset = program++ * 128;
+      EXPECT_EQ(address, IntToHex(static_cast<std::uint32_t>(offset), 4));
+      std::uint32_t total = 0;
+      for (int i = 0; i < 128; ++i) total += SampleByte(0, offset + i, 21);
+      EXPECT_EQ(sum, IntToHex(total & 0xFF, 2)) << line;
+    } else {
+      (void)kind;
+    }
+  }
+  EXPECT_EQ(dataFlash, 512);
+  EXPECT_EQ(pageSelects, 120);
+  EXPECT_EQ(program, 480);
+  EXPECT_NE(run.out.find("frames: 1112"), std::string::npos);
+}
+
+TEST(FlashOptionsParsing, DefaultsAndRefusals) {
+  const char* ok[] = {"qvflash", "-p", "/dev/ttyUSB0", "-t", "750", "-v", "f.qv"};
+  const TFlashOptions options = ParseFlashOptions(7, ok);
+  EXPECT_EQ(options.port, "/dev/ttyUSB0");
+  EXPECT_EQ(options.timeoutMs, 750);
+  EXPECT_TRUE(options.verbose);
+  EXPECT_EQ(options.file, "f.qv");
+  const char* defaults[] = {"qvflash", "f.qv"};
+  EXPECT_EQ(ParseFlashOptions(2, defaults).port, "COM1");
+  EXPECT_EQ(DefaultResponseTimeoutMs(38400), 68 + 500);
+
+  const char* noFile[] = {"qvflash"};
+  const char* badNumber[] = {"qvflash", "--timeout", "soon", "f.qv"};
+  const char* unknown[] = {"qvflash", "--fast", "f.qv"};
+  const char* both[] = {"qvflash", "-q", "-v", "f.qv"};
+  EXPECT_THROW(ParseFlashOptions(1, noFile), std::invalid_argument);
+  EXPECT_THROW(ParseFlashOptions(4, badNumber), std::invalid_argument);
+  EXPECT_THROW(ParseFlashOptions(3, unknown), std::invalid_argument);
+  EXPECT_THROW(ParseFlashOptions(4, both), std::invalid_argument);
+}
+
+TEST_F(FlashTool, PermissionHintForAnUnprivilegedUser) {
+  const std::string device = (dir_ / "ttyLocked").string();
+  std::ofstream(device) << "";
+  ::chmod(device.c_str(), 0600);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+    const RunOutput run = Run({"--port", device, file_});
+    const bool hinted = run.err.find("dialout") != std::string::npos &&
+                        run.err.find("Can't open specified device " + device) != std::string::npos;
+    ::_exit(run.status == exPortError && hinted ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(FlashProgram, HelpDocumentsTheExitStatuses) {
+  std::FILE* pipe = ::popen(QVFLASH_PATH " --help", "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string text;
+  char buffer[1024];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+  EXPECT_EQ(::pclose(pipe), 0);
+  for (const char* line : {"0  success", "2  file refused", "3  port error", "4  no greeting",
+                           "5  stall on a response", "6  device lost"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+#pragma once
+// The session's port over the serial component.
+#include "SerialPort.h"
+#include "SessionLinks.h"
+
+class TSerialSessionPort : public ISessionPort {
+public:
+  explicit TSerialSessionPort(TCustomSerialPort& port) : port_(port) {}
+  void SetDeviceName(const std::string& name) override { port_.SetDeviceName(name); }
+  void Open() override { port_.Open(); }
+  void Close() override { port_.Close(); }
+  void SetDtrLine(bool value) override { port_.SetDtrLine(value); }
+  int ReadBytes(std::uint8_t* buffer, int count) override { return port_.ReadBytes(buffer, count); }
+  int WriteBytes(const std::uint8_t* buffer, int count) override { return port_.WriteBytes(buffer, count); }
+
+private:
+  TCustomSerialPort& port_;
+};
+
+// SerialPort1's stored settings: 38400 baud, 8N1, no flow control, DTR and
+// RTS held low, reads wait at most 500 ms.
+void ApplyStoredLoaderSettings(TCustomSerialPort& port);

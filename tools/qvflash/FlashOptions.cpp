@@ -1,0 +1,81 @@
+#include "FlashOptions.h"
+
+#include <stdexcept>
+#include <string_view>
+
+namespace {
+
+int ParseNumber(std::string_view option, const char* text, int min, int max) {
+  std::size_t used = 0;
+  int value = 0;
+  try {
+    value = std::stoi(text, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used == 0 || text[used] != '\0' || value < min || value > max)
+    throw std::invalid_argument(std::string(option) + " takes a whole number from " + std::to_string(min) + " to " +
+                                std::to_string(max) + ", not '" + text + "'");
+  return value;
+}
+
+}  // namespace
+
+const char* FlashUsage() {
+  return "usage: qvflash [options] FILE.qv\n"
+         "\n"
+         "Loads an update file into a QV on-board computer through its boot loader.\n"
+         "\n"
+         "options:\n"
+         "  -p, --port NAME          port to open: COM1..COM8 (/dev/ttyS0..7) or a device path (default COM1)\n"
+         "      --list-ports         list the ports the window offers and exit\n"
+         "      --simulate           load into the built-in simulated device instead of a port\n"
+         "      --dry-run            check the file and print what would be sent; opens no port\n"
+         "  -t, --timeout MS         time-out for each response (default: line time + 500 ms)\n"
+         "      --greeting-timeout S how long to wait for the device's greeting (default 30)\n"
+         "      --log FILE           write the raw traffic and command texts with timestamps\n"
+         "  -q, --quiet              print errors only\n"
+         "  -v, --verbose            print every command and response\n"
+         "  -h, --help               this text\n"
+         "\n"
+         "exit status:\n"
+         "  0  success: every block acknowledged and the completion command sent\n"
+         "  1  usage error\n"
+         "  2  file refused (wrong name, wrong size, unreadable, or blocks that are not hex)\n"
+         "  3  port error (missing, busy or not permitted)\n"
+         "  4  no greeting (the device did not start its boot loader handshake)\n"
+         "  5  stall on a response (time-out, wrong block sum, page select refused)\n"
+         "  6  device lost (the line hung up during the load)\n";
+}
+
+TFlashOptions ParseFlashOptions(int argc, const char* const argv[]) {
+  TFlashOptions options;
+  auto value = [&](int& i, std::string_view option) -> const char* {
+    if (i + 1 >= argc) throw std::invalid_argument(std::string(option) + " needs a value");
+    return argv[++i];
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") options.help = true;
+    else if (arg == "-p" || arg == "--port") options.port = value(i, arg);
+    else if (arg == "--list-ports") options.listPorts = true;
+    else if (arg == "--simulate") options.simulate = true;
+    else if (arg == "--dry-run") options.dryRun = true;
+    else if (arg == "-t" || arg == "--timeout") options.timeoutMs = ParseNumber(arg, value(i, arg), 1, 3600000);
+    else if (arg == "--greeting-timeout") options.greetingTimeoutS = ParseNumber(arg, value(i, arg), 1, 86400);
+    else if (arg == "--log") options.logFile = value(i, arg);
+    else if (arg == "-q" || arg == "--quiet") options.quiet = true;
+    else if (arg == "-v" || arg == "--verbose") options.verbose = true;
+    else if (arg.size() > 1 && arg[0] == '-') throw std::invalid_argument("unknown option " + std::string(arg));
+    else if (options.file.empty()) options.file = arg;
+    else throw std::invalid_argument("only one update file, not '" + std::string(arg) + "' as well");
+  }
+  if (options.quiet && options.verbose) throw std::invalid_argument("--quiet and --verbose exclude each other");
+  if (!options.help && !options.listPorts && options.file.empty()) throw std::invalid_argument("no update file given");
+  return options;
+}
+
+int DefaultResponseTimeoutMs(int baud) {
+  const int bits = (131 + 132) * 10;
+  return bits * 1000 / baud + 500;
+}

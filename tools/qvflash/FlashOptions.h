@@ -1,0 +1,37 @@
+#pragma once
+// Command line of qvflash.
+#include <optional>
+#include <string>
+
+// Exit statuses, one per class of outcome.
+enum TExitStatus : int {
+  exSuccess = 0,
+  exUsage = 1,
+  exFileRefused = 2,
+  exPortError = 3,
+  exNoGreeting = 4,
+  exStall = 5,
+  exDeviceLost = 6,
+};
+
+struct TFlashOptions {
+  std::string file;
+  std::string port = "COM1";
+  bool listPorts = false;
+  bool simulate = false;
+  bool dryRun = false;
+  std::optional<int> timeoutMs;  // per response; default derived from the line speed
+  int greetingTimeoutS = 30;
+  std::string logFile;
+  bool quiet = false;
+  bool verbose = false;
+  bool help = false;
+};
+
+// Parses argv; throws std::invalid_argument with a message for bad usage.
+TFlashOptions ParseFlashOptions(int argc, const char* const argv[]);
+const char* FlashUsage();
+
+// Default per-response time-out: the longest exchange (a 131-byte frame and its
+// 132-byte answer) at 10 bits a byte on the line, plus a margin for the device.
+int DefaultResponseTimeoutMs(int baud);

@@ -1,0 +1,288 @@
+#include "FlashRun.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "BootSession.h"
+#include "ConsolePanes.h"
+#include "FrameEncoding.h"
+#include "PortList.h"
+#include "RunOnMainThread.h"
+#include "SerialPort.h"
+#include "SerialSessionPort.h"
+#include "BootLoaderSim.h"
+#include "TrafficLog.h"
+#include "UpdateFile.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kLineBaud = 38400;
+
+std::string Hex2(unsigned value) { return IntToHex(value, 2); }
+
+// The block of a command text: "66 0FF8" for a data-flash block, and so on.
+std::string FrameName(const std::string& command) {
+  if (command.size() < 6) return command;
+  const std::string code = command.substr(0, 2);
+  const std::string address = command.substr(2, 4);
+  if (code == "66") return "data-flash block at 0x" + address;
+  if (code == "22") return "program block at 0x" + address;
+  if (code == "11") return "page select 0x" + address;
+  return command;
+}
+
+// Why the port could not be opened, with a hint when it is a matter of rights.
+std::string PortHint(const std::string& device) {
+  const std::string path = device.rfind("COM", 0) == 0 && device.size() > 3
+                               ? "/dev/ttyS" + std::to_string(std::atoi(device.c_str() + 3) - 1)
+                               : device;
+  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
+    return "\nhint: you may not use " + path +
+           ". Add yourself to its group (usually 'dialout'): sudo usermod -aG dialout $USER, then log in again.";
+  return "";
+}
+
+// Watches the session from outside: a complete response that is not
+// answered with a frame is a stall; so is silence past the time-out.
+class TRunWatch {
+public:
+  TRunWatch(const TBootSession& session, TConsolePanes& panes, TLoggingPort& port)
+      : session_(session), panes_(panes), port_(port) {}
+
+  void BeforeNotification() {
+    responses_ = panes_.CompleteResponses();
+    writes_ = port_.Writes();
+  }
+  void AfterNotification() {
+    const TSessionState& state = session_.State();
+    if (port_.Writes() != writes_) lastFrame_ = Clock::now();
+    if (panes_.CompleteResponses() == responses_ || port_.Writes() != writes_) return;
+    if (state.State == stHandshake || !panes_.switchOn) return;
+    const std::string name = FrameName(panes_.LastCommand());
+    try {
+      if (state.State == stPageSelect)
+        stall_ = name + ": expected 0xAA in byte 3 of the answer, the device sent 0x" +
+                 Hex2(ResponseByte(state.Response, 3));
+      else
+        stall_ = name + ": expected block sum 0x" + Hex2(state.ExpectedSum) + ", the device answered 0x" +
+                 Hex2(ResponseByte(state.Response, 131));
+    } catch (const std::exception&) {
+      stall_ = name + ": the answer could not be read";
+    }
+  }
+
+  const std::optional<std::string>& Stall() const { return stall_; }
+  Clock::time_point LastFrame() const { return lastFrame_; }
+  void StartedWaiting() { lastFrame_ = Clock::now(); }
+
+private:
+  const TBootSession& session_;
+  TConsolePanes& panes_;
+  TLoggingPort& port_;
+  int responses_ = 0, writes_ = 0;
+  std::optional<std::string> stall_;
+  Clock::time_point lastFrame_ = Clock::now();
+};
+
+}  // namespace
+
+std::string CheckImageBlocks(const TImage& image) {
+  auto check = [](const TImageTable& table, int firstRow, const std::string& what) -> std::string {
+    try {
+      const std::vector<std::uint8_t> bytes = ConvertCommandText(ReadBlockText(table, firstRow));
+      if (bytes.size() == static_cast<std::size_t>(BlockDataBytes)) return "";
+      return what + " holds " + std::to_string(bytes.size()) + " bytes instead of 128";
+    } catch (const std::exception& e) {
+      return what + ": " + e.what();
+    }
+  };
+  for (int k = 0; k < DataFlashBlocks; ++k) {
+    std::string problem = check(image.StringGrid2, k * 8 + 1, "data-flash block at 0x" + IntToHex(static_cast<std::uint32_t>(k * 8), 4));
+    if (!problem.empty()) return problem;
+  }
+  for (int p = 0; p < ProgramPages; ++p)
+    for (int b = 0; b < 4; ++b) {
+      std::string problem = check(image.StringGrid1, BlockFirstRow(p, b),
+                                  "program block at 0x" + IntToHex(static_cast<std::uint32_t>(p * 512 + b * 128), 4));
+      if (!problem.empty()) return problem;
+    }
+  return "";
+}
+
+void PrintDryRun(const TImage& image, std::FILE* out) {
+  std::fprintf(out, "frames: %d (512 data-flash blocks, 120 page selects, 480 program blocks)\n",
+               DataFlashBlocks + ProgramPhaseFrames);
+  std::fprintf(out, "plus the handshake acknowledgement 55 33 CC and the completion command 99 33 CC\n");
+  std::fprintf(out, "bytes to send: %d\n", DataFlashBlocks * 131 + ProgramPages * (3 + 4 * 131) + 6);
+  for (int k = 0; k < DataFlashBlocks; ++k) {
+    const auto bytes = ConvertCommandText("660000" + ReadBlockText(image.StringGrid2, k * 8 + 1));
+    std::fprintf(out, "data-flash %s sum %s\n", IntToHex(static_cast<std::uint32_t>(k * 8), 4).c_str(),
+                 IntToHex(FrameDataSum(bytes), 2).c_str());
+  }
+  for (int p = 0; p < ProgramPages; ++p) {
+    std::fprintf(out, "page-select %s\n", IntToHex(static_cast<std::uint32_t>(p * 512), 4).c_str());
+    for (int b = 0; b < 4; ++b) {
+      const auto bytes = ConvertCommandText("220000" + ReadBlockText(image.StringGrid1, BlockFirstRow(p, b)));
+      std::fprintf(out, "program %s sum %s\n", IntToHex(static_cast<std::uint32_t>(p * 512 + b * 128), 4).c_str(),
+                   IntToHex(FrameDataSum(bytes), 2).c_str());
+    }
+  }
+}
+
+int LoadImage(const std::string& file, TImage& image, std::FILE* err) {
+  image.SetupHeaders();
+  try {
+    switch (ReadUpdateFile(file, image)) {
+      case TUpdateFileOutcome::ExtensionIgnored:
+        std::fprintf(err, "qvflash: %s: not an update file (the name must end in .qv)\n", file.c_str());
+        return exFileRefused;
+      case TUpdateFileOutcome::SizeRefused:
+        std::fprintf(err, "qvflash: %s: Неверный файл, проверьте файл или обновите программу загрузки (%ju bytes expected)\n",
+                     file.c_str(), UpdateFileSize);
+        return exFileRefused;
+      default:
+        break;
+    }
+  } catch (const std::exception& e) {
+    std::fprintf(err, "qvflash: %s: %s\n", file.c_str(), e.what());
+    return exFileRefused;
+  }
+  const std::string problem = CheckImageBlocks(image);
+  if (!problem.empty()) {
+    std::fprintf(err, "qvflash: %s: %s\n", file.c_str(), problem.c_str());
+    return exFileRefused;
+  }
+  return exSuccess;
+}
+
+int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
+  if (options.listPorts) {
+    for (const std::string& name : AvailablePortNames()) std::fprintf(out, "%s\n", name.c_str());
+    return exSuccess;
+  }
+  TImage image;
+  if (const int status = LoadImage(options.file, image, err); status != exSuccess) return status;
+  if (options.dryRun) {
+    PrintDryRun(image, out);
+    return exSuccess;
+  }
+
+  std::unique_ptr<TBootLoaderSim> simulated;
+  std::string device = options.port;
+  if (options.simulate) {
+    simulated = std::make_unique<TBootLoaderSim>();
+    try {
+      simulated->Start();
+    } catch (const std::exception& e) {
+      std::fprintf(err, "qvflash: the simulated device cannot start: %s\n", e.what());
+      return exPortError;
+    }
+    device = simulated->SlavePath();
+  }
+
+  std::unique_ptr<TTrafficLog> log;
+  try {
+    log = std::make_unique<TTrafficLog>(options.logFile);
+  } catch (const std::exception& e) {
+    std::fprintf(err, "qvflash: %s\n", e.what());
+    return exUsage;
+  }
+
+  auto runner = std::make_shared<TPlainLoopRunner>();
+  SetMainThreadRunner(runner);
+  std::exception_ptr uncaught;
+  SetUncaughtExceptionHandler([&](std::exception_ptr error) { uncaught = error; });
+
+  TSerialPort port;
+  ApplyStoredLoaderSettings(port);
+  TSerialSessionPort link(port);
+  TLoggingPort logged(link, *log);
+  TConsolePanes panes(err, ::isatty(::fileno(err)) != 0, options.quiet, options.verbose, *log, kLineBaud);
+  panes.portName = device;
+  TBootSession session(image, logged, panes);
+  session.FormCreate();
+  TRunWatch watch(session, panes, logged);
+  bool lost = false;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    watch.BeforeNotification();
+    session.SerialPort1RxChar(count);
+    watch.AfterNotification();
+    panes.bytesMoved = logged.BytesRead() + logged.BytesWritten();
+  };
+  port.OnError = [&](TCustomSerialPort*, int errors) {
+    if (static_cast<std::uint32_t>(errors) & CE_IOE) lost = true;
+  };
+
+  auto finish = [&](int status, const std::string& message) {
+    panes.FinishProgress();
+    if (!message.empty()) panes.Message("qvflash: " + message, status != exSuccess);
+    if (panes.switchOn) {
+      panes.switchOn = false;
+      try {
+        session.ColorButton4Click();
+      } catch (const std::exception&) {
+      }
+    }
+    port.OnRxChar = nullptr;
+    port.OnError = nullptr;
+    SetUncaughtExceptionHandler(nullptr);
+    SetMainThreadRunner(nullptr);
+    return status;
+  };
+
+  panes.switchOn = true;
+  const auto start = Clock::now();
+  try {
+    session.ColorButton4Click();
+  } catch (const std::exception& e) {
+    return finish(exPortError, std::string(e.what()) + PortHint(device));
+  }
+  panes.Message("waiting for the device on " + device + " (switch it on or reset it now)");
+  watch.StartedWaiting();
+
+  const auto responseTimeout = std::chrono::milliseconds(options.timeoutMs.value_or(DefaultResponseTimeoutMs(kLineBaud)));
+  const auto greetingTimeout = std::chrono::seconds(options.greetingTimeoutS);
+  while (true) {
+    runner->ProcessUntil([&] { return !panes.switchOn || lost || uncaught || watch.Stall(); },
+                         std::chrono::milliseconds(50));
+    const TSessionState& state = session.State();
+    if (!panes.switchOn) {
+      panes.ShowProgress(true);
+      char summary[160];
+      std::snprintf(summary, sizeof summary, "load complete: %d frames acknowledged in %.2f s", TotalLoadFrames,
+                    std::chrono::duration<double>(Clock::now() - start).count());
+      if (simulated) {
+        simulated->WaitFinished(std::chrono::seconds(2));
+        const TSimResult result = simulated->Result();
+        const std::string difference = result.Received ? CompareSentRegions(image, *result.Received) : "no image";
+        if (!result.Complete() || !difference.empty())
+          return finish(exStall, "the simulated device did not receive the whole image: " +
+                                     (difference.empty() ? result.FirstMismatch : difference));
+        return finish(exSuccess, std::string(summary) + "; the simulated device received every block");
+      }
+      return finish(exSuccess, summary);
+    }
+    if (uncaught) return finish(exStall, ExceptionMessage(uncaught));
+    if (lost) return finish(exDeviceLost, "device lost during " + FrameName(panes.LastCommand()) + " (the line hung up)");
+    if (watch.Stall()) return finish(exStall, "stalled at " + *watch.Stall());
+    const auto quiet = Clock::now() - watch.LastFrame();
+    if (state.State == stHandshake) {
+      if (quiet > greetingTimeout)
+        return finish(exNoGreeting, state.HandshakeStage == 0
+                                        ? "no greeting (0x55) from the device within " + std::to_string(options.greetingTimeoutS) + " s"
+                                        : "the device did not confirm the handshake with 0xAA");
+    } else if (quiet > responseTimeout) {
+      return finish(exStall, "stalled at " + FrameName(panes.LastCommand()) + ": expected " +
+                                 std::to_string(state.ExpectedLength) + " bytes within " +
+                                 std::to_string(responseTimeout.count()) + " ms, " +
+                                 std::to_string(state.ReceivedLength) + " arrived");
+    }
+    panes.ShowProgress();
+  }
+}

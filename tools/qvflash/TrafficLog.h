@@ -1,0 +1,43 @@
+#pragma once
+// --log: raw traffic and command texts, one timestamped line each.
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <string>
+
+#include "SessionLinks.h"
+
+class TTrafficLog {
+public:
+  // An empty path logs nothing. Throws std::runtime_error when the file cannot be created.
+  explicit TTrafficLog(const std::string& path);
+  bool Enabled() const { return file_.is_open(); }
+  void Line(const char* kind, const std::string& text);
+  void Bytes(const char* kind, const std::uint8_t* bytes, int count);
+
+private:
+  std::ofstream file_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// Passes everything to the real port and logs the bytes that cross it.
+class TLoggingPort : public ISessionPort {
+public:
+  TLoggingPort(ISessionPort& port, TTrafficLog& log) : port_(port), log_(log) {}
+  void SetDeviceName(const std::string& name) override { port_.SetDeviceName(name); }
+  void Open() override;
+  void Close() override;
+  void SetDtrLine(bool value) override { port_.SetDtrLine(value); }
+  int ReadBytes(std::uint8_t* buffer, int count) override;
+  int WriteBytes(const std::uint8_t* buffer, int count) override;
+
+  std::int64_t BytesWritten() const { return written_; }
+  std::int64_t BytesRead() const { return read_; }
+  int Writes() const { return writes_; }
+
+private:
+  ISessionPort& port_;
+  TTrafficLog& log_;
+  std::int64_t written_ = 0, read_ = 0;
+  int writes_ = 0;
+};
