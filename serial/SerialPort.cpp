@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -213,7 +214,13 @@ void TCustomSerialPort::OpenDevice() {
 }
 
 void TCustomSerialPort::CloseDevice() {
-  if (Handle_ >= 0) ::close(Handle_);
+  if (Handle_ >= 0) {
+    // A worker still waiting for the main thread keeps its duplicate open a
+    // little longer; the device must be free for the next Open all the same.
+    ::ioctl(Handle_, TIOCNXCL);
+    ::flock(Handle_, LOCK_UN);
+    ::close(Handle_);
+  }
   Handle_ = -1;
 }
 

@@ -216,6 +216,21 @@ TEST_F(SerialPortPty, StoppingDuringAWriteEndsTheWriterWithoutTxEmpty) {
   EXPECT_TRUE(uncaught.empty());
 }
 
+TEST_F(SerialPortPty, ReopenRightAfterCloseWhileTheWriterStillWaitsToReport) {
+  int txEmpty = 0;
+  port.OnTxEmpty = [&](TCustomSerialPort*) { ++txEmpty; };
+  port.Open();
+  const std::uint8_t b[] = {1, 2, 3};
+  port.WriteBytes(b, 3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the writer now waits for the main thread
+  port.Close();
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_TRUE(port.IsOpen());
+  loop.For(50);
+  EXPECT_EQ(txEmpty, 0);  // the stale report belonged to the closed session
+  EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
 TEST_F(SerialPortPty, IdleThreadsEndAtOnceOnClose) {
   port.Open();
   EXPECT_EQ(TSerialThread::LiveThreads(), 2);
