@@ -47,6 +47,8 @@ int BuildTermios(const TLineSettings& settings, termios& t, bool& custom);
 // Builds and applies the settings (termios2 for a non-standard speed), then
 // sets DTR and RTS as the settings hold them. Returns 0 or errno.
 int ApplyLineSettings(int fd, const TLineSettings& settings);
+// The output speed a device runs at, also when it is not in the standard table.
+int ReadCustomBaud(int fd, int& baud);
 // Sets (on) or clears TIOCM_DTR / TIOCM_RTS bits. Lines the device lacks
 // (ENOTTY, EINVAL) are not an error.
 int SetModemLines(int fd, int bits, bool on);

@@ -9,6 +9,7 @@
 
 #include "PtyTestSupport.h"
 #include "SerialPort.h"
+#include "SerialPosix.h"
 
 namespace {
 
@@ -53,6 +54,13 @@ TEST_F(SerialPortPty, OpenFailuresLeaveThePortClosed) {
 
   EXPECT_EQ(OpenError(port), "Can't perform this operation while port is open");
   EXPECT_TRUE(port.IsOpen());
+
+  // Opened, but not a serial line: the set-up fails and the device is closed again.
+  TSerialPort notALine;
+  notALine.SetDeviceName("/dev/null");
+  EXPECT_EQ(OpenError(notALine), "Error writing dcb (25), Inappropriate ioctl for device");
+  EXPECT_FALSE(notALine.IsOpen());
+  EXPECT_EQ(TSerialThread::LiveThreads(), 2);  // only the first port's
 }
 
 TEST_F(SerialPortPty, RefusedSettersWhileOpenChangeNothing) {
@@ -99,6 +107,26 @@ TEST_F(SerialPortPty, LiveSettingsReachTheDevice) {
   port.EventChars().SetXoffChar(0x14);
   ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
   EXPECT_EQ(t.c_cc[VSTOP], 0x14);
+}
+
+TEST_F(SerialPortPty, UnusualSpeedsAndRefusedLiveSettings) {
+  port.Open();
+  port.SetUserBaudrate(56000);  // not in the termios table
+  int baud = 0;
+  ASSERT_EQ(SerialPosix::ReadCustomBaud(pty.Master(), baud), 0);
+  EXPECT_EQ(baud, 56000);
+  try {
+    port.SetDatabits(db4);
+    FAIL() << "accepted";
+  } catch (const ESerialPortError& e) {
+    EXPECT_STREQ(e.what(), "Error writing dcb (22), Invalid argument");
+  }
+  EXPECT_EQ(port.Databits(), db4);  // stays stored
+  EXPECT_TRUE(port.IsOpen());
+  port.SetDatabits(db8);
+  port.SetBaudrate(br38400);
+  ASSERT_EQ(SerialPosix::ReadCustomBaud(pty.Master(), baud), 0);
+  EXPECT_EQ(baud, 38400);
 }
 
 TEST_F(SerialPortPty, WithoutUpdateDcbTheLineKeepsItsSettings) {
