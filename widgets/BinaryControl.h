@@ -13,7 +13,7 @@ enum TFlashFreq : std::uint8_t { ff8Hz, ff4Hz, ff2Hz, ff1Hz, ff05Hz };
 enum TMode : std::uint8_t { mButton, mSwitch, mIndicator, mRadioButton };
 
 // Notification events take the sender first.
-using TNotifyEvent = std::function<void(QObject* sender)>;
+using TWidgetNotifyEvent = std::function<void(QObject* sender)>;
 using TMouseEvent = std::function<void(QObject* sender, Qt::MouseButton button,
                                        Qt::KeyboardModifiers shift, int x, int y)>;
 using TMouseMoveEvent = std::function<void(QObject* sender, Qt::KeyboardModifiers shift, int x, int y)>;
@@ -25,7 +25,7 @@ std::uint32_t FlashMask(TFlashFreq frequency);
 // owner when they change.
 class TWidgetSettings : public QObject {
 public:
-    TNotifyEvent OnChange;
+    TWidgetNotifyEvent OnChange;
 
     void Changed() {
         if (OnChange) OnChange(this);
@@ -61,10 +61,10 @@ public:
     // True between a left press and its release in every mode but mIndicator.
     bool Pressed() const { return pressed_; }
 
-    TNotifyEvent OnStatusChanged;
-    TNotifyEvent OnStatusIntChanged;
-    TNotifyEvent OnClick;
-    TNotifyEvent OnDblClick;
+    TWidgetNotifyEvent OnStatusChanged;
+    TWidgetNotifyEvent OnStatusIntChanged;
+    TWidgetNotifyEvent OnClick;
+    TWidgetNotifyEvent OnDblClick;
     TMouseEvent OnMouseDown;
     TMouseEvent OnMouseUp;
     TMouseMoveEvent OnMouseMove;

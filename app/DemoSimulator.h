@@ -1,0 +1,20 @@
+#pragma once
+// The demo's simulated device: a fresh boot loader on a pseudo-terminal each
+// time the switch is turned on with "Симулятор" selected.
+#include <memory>
+#include <string>
+
+#include "BootLoaderSim.h"
+
+class TDemoSimulator {
+public:
+  explicit TDemoSimulator(TSimOptions options = {}) : options_(std::move(options)) {}
+  // Ends the previous device, starts a new one and returns the path to open.
+  std::string StartDevice();
+  // The device of the last start (none before the first).
+  const TBootLoaderSim* Device() const { return device_.get(); }
+
+private:
+  TSimOptions options_;
+  std::unique_ptr<TBootLoaderSim> device_;
+};

@@ -1,0 +1,22 @@
+#pragma once
+// The application's error box, and the one guard every entry from Qt goes
+// through so that no exception crosses the event loop.
+#include <QString>
+#include <exception>
+#include <functional>
+
+inline const QString ApplicationTitle = QStringLiteral("Загрузчик обновленного ПО в Велт-РНО");
+
+// The message as the box shows it: "." is added when the last character's
+// code is greater than that of ".".
+QString ErrorBoxText(const QString& message);
+
+// Shows the box (error icon, OK, the application title). Tests replace the
+// presenter to see what would be shown.
+void ShowErrorBox(const QString& message);
+using TErrorPresenter = std::function<void(const QString& text)>;
+void SetErrorPresenter(TErrorPresenter presenter);  // empty: the real box
+
+// Runs `step`; an exception that escapes it is shown in the error box.
+void Guarded(const std::function<void()>& step);
+void ShowException(std::exception_ptr error);

@@ -1,0 +1,359 @@
+#include "Unit1.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "ColorButton.h"
+#include "Colors.h"
+#include "ErrorBox.h"
+#include "Fonts.h"
+#include "Gauges.h"
+#include "ImageTableModel.h"
+#include "LedIndicator.h"
+#include "PortList.h"
+#include "UpdateFile.h"
+
+namespace {
+
+constexpr int kClientWidth = 805;
+constexpr int kClientHeight = 580;
+const QString kRefusedFile = QStringLiteral("Неверный файл, проверьте файл или обновите программу загрузки");
+const QString kRefusedFileStatus = QStringLiteral("Проверьте файл или обновите программу загрузки");
+const QString kStoppedForNewFile =
+    QStringLiteral("Загрузка остановлена: загружен новый файл. Запустите загрузку заново");
+
+QPlainTextEdit* MakeMemo(QWidget* parent) {
+  auto* memo = new QPlainTextEdit(parent);
+  memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  memo->setUndoRedoEnabled(false);
+  return memo;
+}
+
+QLabel* MakeStaticText(QWidget* parent, int top) {
+  auto* text = new QLabel(parent);
+  text->setGeometry(0, top, 785, 33);
+  text->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return text;
+}
+
+void SetBackground(QWidget* widget, TColor color) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Window, ToQColor(color));
+  widget->setPalette(palette);
+  widget->setAutoFillBackground(true);
+}
+
+void SetTextColor(QWidget* widget, TColor color) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, ToQColor(color));
+  widget->setPalette(palette);
+}
+
+void ConfigureLed(TLedIndicator* led, const QString& caption, int x, int y, int w, int h) {
+  led->setGeometry(x, y, w, h);
+  led->SetCaption(caption);
+  led->SetLED_Position(lpLeft);
+  led->SetSpacing(5);
+  led->SetChecked(false);
+  led->SetFlashing(false);
+  led->SetFrequency(ff1Hz);
+  led->SetStatusInt(0);
+  led->SetStatusBit(0);
+  led->SetGroupIndex(0);
+  led->SetMode(mIndicator);
+}
+
+void ConfigureSwitch(TColorButton* button) {
+  button->setGeometry(360, 72, 433, 33);
+  button->setFont(MakeFont("MS Sans Serif", -11, true));
+  button->SetTextOff(QStringLiteral("Старт BootLoader"));
+  button->SetTextOn(QStringLiteral("BootLoader запущен"));
+  button->SetTextColOff(clBlack);
+  button->SetTextColOn(clLime);
+  button->SetTextColDisabled(clBtnShadow);
+  button->SetText3D(true);
+  button->SetColorOff(clBtnFace);
+  button->SetColorOn(clBtnFace);
+  button->SetColorDisabled(10526880);
+  button->GradBtnFace()->SetColorFrom(15790320);
+  button->GradBtnFace()->SetColorTo(6908265);
+  button->GradBtnFace()->SetVisible(true);
+  button->GradBtnFace()->SetStyle(gsHorizontal1);
+  button->ButtonBevel()->SetWidth(4);
+  button->SetBeveled(true);
+  button->SetFlat(false);
+  button->SetTransparent(false);
+  button->SetFlashOptions(TFlashOptions{foGlyph, foText, foBtnCol, foTextCol});
+  button->SetCheckedOptions(TCheckedOptions{coBevel, coBtnCol, coText, coTextCol, coGlyph});
+  button->SetFlashing(false);
+  button->SetFrequency(ff1Hz);
+  button->SetPosHorizontal(phCenter);
+  button->SetPosVertical(pvCenter);
+  button->SetPosGlyph(pLeft);
+  button->SetNumGlyph(1);
+  button->SetSpacing(4);
+  button->SetOffsetX(0);
+  button->SetOffsetY(0);
+  button->SetOffsetDown(1);
+  button->SetChecked(false);
+  button->SetGroupIndex(0);
+  button->SetStatusBit(0);
+  button->SetStatusInt(0);
+  button->SetMode(mSwitch);
+}
+
+}  // namespace
+
+TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent) : QWidget(parent) {
+  setWindowTitle(MainWindowCaption);
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, kClientHeight);
+  setFont(MakeFont("MS Sans Serif", -11));
+  SetBackground(this, clBtnFace);
+
+  ApplyStoredLoaderSettings(SerialPort1);
+  SerialPort1.OnRxChar = [this](TCustomSerialPort*, int count) { SerialPort1RxChar(count); };
+  session_ = std::make_unique<TBootSession>(image_, portLink_, static_cast<ISessionPanes&>(*this));
+
+  CreateControls();
+  FillPortList(std::move(extraPorts));
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  // The port's threads must not reach the panes once the window goes away.
+  SerialPort1.OnRxChar = nullptr;
+  SerialPort1.Close();
+  // The views go before the image they show.
+  delete PageControl1;
+}
+
+void TForm1::CreateControls() {
+  Label1 = new QLabel(QStringLiteral("Файл для загрузки:"), this);
+  Label1->setGeometry(8, 8, 102, 13);
+
+  Edit1 = new QLineEdit(this);
+  Edit1->setGeometry(8, 32, 305, 21);
+
+  SpeedButton1 = new QToolButton(this);
+  SpeedButton1->setGeometry(312, 32, 33, 25);
+  SpeedButton1->setText(QStringLiteral("..."));
+  SpeedButton1->setToolTip(QStringLiteral("Открыть файл"));
+  SpeedButton1->setFocusPolicy(Qt::NoFocus);
+  connect(SpeedButton1, &QToolButton::clicked, this, [this] { Guarded([this] { SpeedButton1Click(); }); });
+
+  Label2 = new QLabel(this);
+  Label2->setGeometry(360, 32, 433, 33);
+  Label2->setFont(MakeFont("MS Sans Serif", -16, true));
+  Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  SetBackground(Label2, clYellow);
+  SetTextColor(Label2, clRed);
+
+  LedIndicator3 = new TLedIndicator(this, QStringLiteral("LedIndicator3"));
+  ConfigureLed(LedIndicator3, QStringLiteral("LedIndicator3"), 440, 16, 65, 17);
+  LedIndicator3->hide();
+  LedIndicator1 = new TLedIndicator(this, QStringLiteral("LedIndicator1"));
+  ConfigureLed(LedIndicator1, QStringLiteral("Отклик от БК"), 8, 72, 113, 25);
+
+  ComboBox1 = new QComboBox(this);
+  ComboBox1->setGeometry(216, 72, 129, 22);
+  ComboBox1->setEditable(false);
+
+  ColorButton4 = new TColorButton(this);
+  ConfigureSwitch(ColorButton4);
+  ColorButton4->OnClick = [this](QObject*) { Guarded([this] { ColorButton4Click(); }); };
+
+  PageControl1 = new QTabWidget(this);
+  PageControl1->setGeometry(8, 112, 793, 441);
+  CreateTables();
+  CreateDebugPage();
+  PageControl1->setCurrentIndex(0);
+
+  Memo2 = MakeMemo(this);
+  Memo2->setGeometry(808, 136, 465, 265);
+  Memo2->hide();
+  Memo3 = MakeMemo(this);
+  Memo3->setGeometry(808, 408, 473, 153);
+  Memo3->setMaximumBlockCount(TrafficLogLines);
+  Memo3->hide();
+  Edit2 = new QLineEdit(this);
+  Edit2->setGeometry(16, 296, 761, 21);
+  Edit2->hide();
+
+  ProgressBar1 = new TGauge(this);
+  ProgressBar1->setGeometry(0, kClientHeight - 25, kClientWidth, 25);
+  ProgressBar1->SetProgress(0);
+
+  setTabOrder(Edit1, Memo2);
+  setTabOrder(Memo2, ComboBox1);
+  setTabOrder(ComboBox1, Memo3);
+  setTabOrder(Memo3, Edit2);
+  setTabOrder(Edit2, PageControl1);
+}
+
+void TForm1::CreateTables() {
+  model1_ = new TImageTableModel(image_.StringGrid1, this);
+  model2_ = new TImageTableModel(image_.StringGrid2, this);
+  const std::pair<QTableView**, TImageTableModel*> grids[] = {{&StringGrid1, model1_}, {&StringGrid2, model2_}};
+  const QString captions[] = {QStringLiteral("Основная программа"),
+                              QStringLiteral("Программа для загрузки в ДАТА-ФЛЭШ")};
+  for (int i = 0; i < 2; ++i) {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* grid = new QTableView(page);
+    grid->setModel(grids[i].second);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setWordWrap(false);
+    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->horizontalHeader()->setDefaultSectionSize(44);
+    grid->horizontalHeader()->setMinimumSectionSize(10);
+    grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    grid->verticalHeader()->setDefaultSectionSize(24);
+    grid->verticalHeader()->setFixedWidth(44);
+    grid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    grid->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    layout->addWidget(grid);
+    PageControl1->addTab(page, captions[i]);
+    *grids[i].first = grid;
+  }
+}
+
+void TForm1::CreateDebugPage() {
+  auto* page = new QWidget;
+  Memo1 = MakeMemo(page);
+  Memo1->setGeometry(0, 0, 785, 329);
+  StaticText1 = MakeStaticText(page, 336);
+  StaticText2 = MakeStaticText(page, 376);
+  PageControl1->addTab(page, QStringLiteral("Окно отладки"));
+}
+
+void TForm1::FillPortList(std::vector<TPortEntry> extraPorts) {
+  for (const std::string& name : AvailablePortNames()) {
+    ComboBox1->addItem(QString::fromStdString(name));
+    resolvers_.emplace_back();
+  }
+  for (TPortEntry& entry : extraPorts) {
+    ComboBox1->addItem(entry.label);
+    resolvers_.push_back(std::move(entry.resolve));
+  }
+  ComboBox1->setCurrentIndex(0);
+}
+
+// ---- handlers ----
+
+void TForm1::FormCreate() {
+  image_.SetupHeaders();
+  model1_->Reload();
+  model2_->Reload();
+  session_->FormCreate();
+}
+
+std::optional<QString> TForm1::RunOpenDialog() {
+  QFileDialog dialog(this, QStringLiteral("Файл для загрузки"));
+  dialog.setNameFilters({QStringLiteral("Файлы обновления БК серии QV (*.qv *.QV *.Qv *.qV)"),
+                         QStringLiteral("Все файлы (*)")});
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().first();
+}
+
+void TForm1::SpeedButton1Click() {
+  const std::optional<QString> chosen = ChooseUpdateFile ? ChooseUpdateFile() : RunOpenDialog();
+  if (!chosen) return;
+  Edit1->setText(*chosen);
+  const std::string name = QFile::encodeName(Edit1->text()).toStdString();
+  const TUpdateFileOutcome outcome = ReadUpdateFile(name, image_, [this] {
+    ClearDebugLog();
+    SetCommandListing({});
+  });
+  if (outcome == TUpdateFileOutcome::SizeRefused) {
+    if (ShowReaderMessage) {
+      ShowReaderMessage(kRefusedFile);
+    } else {
+      QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, kRefusedFile, QMessageBox::Ok, this);
+      box.exec();
+    }
+    Label2->setText(kRefusedFileStatus);
+    return;
+  }
+  if (outcome != TUpdateFileOutcome::Read) return;
+  model1_->Reload();
+  model2_->Reload();
+  LedIndicator3->SetChecked(true);
+  StopLoadForNewFile();
+}
+
+void TForm1::StopLoadForNewFile() {
+  // A device must never end up with a mix of two images reported as loaded.
+  if (!ColorButton4->Checked()) return;
+  ColorButton4->SetChecked(false);
+  session_->ColorButton4Click();
+  Label2->setText(kStoppedForNewFile);
+}
+
+void TForm1::ColorButton4Click() { session_->ColorButton4Click(); }
+
+void TForm1::SerialPort1RxChar(int count) { session_->SerialPort1RxChar(count); }
+
+// ---- panes ----
+
+std::string TForm1::SelectedPortName() const {
+  const int index = ComboBox1->currentIndex();
+  if (index >= 0 && index < static_cast<int>(resolvers_.size()) && resolvers_[static_cast<std::size_t>(index)])
+    return resolvers_[static_cast<std::size_t>(index)]();
+  return ComboBox1->currentText().toStdString();
+}
+
+void TForm1::SetStatusText(const std::string& text) { Label2->setText(QString::fromStdString(text)); }
+
+void TForm1::ClearDebugLog() { Memo1->clear(); }
+
+void TForm1::AppendDebugLog(const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); }
+
+void TForm1::SetCommandListing(std::vector<std::string> lines) {
+  QString text;
+  std::size_t size = 0;
+  for (const std::string& line : lines) size += line.size() + 1;
+  text.reserve(static_cast<qsizetype>(size));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += u'\n';
+    text += QString::fromLatin1(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
+  }
+  Memo2->setPlainText(text);
+  listingLines_ = static_cast<int>(lines.size());
+}
+
+int TForm1::CommandListingLineCount() const { return listingLines_; }
+
+void TForm1::AppendTrafficLog(const std::string& line) { Memo3->appendPlainText(QString::fromStdString(line)); }
+
+void TForm1::SetLastResponse(const std::string& text) { StaticText1->setText(QString::fromStdString(text)); }
+
+void TForm1::SetLastCommand(const std::string& text) { StaticText2->setText(QString::fromStdString(text)); }
+
+void TForm1::SetGaugeMax(int value) { ProgressBar1->SetMaxValue(value); }
+
+void TForm1::SetGaugeProgress(int value) { ProgressBar1->SetProgress(value); }
+
+int TForm1::GaugeProgress() const { return ProgressBar1->Progress(); }
+
+void TForm1::SetResponseLamp(bool on) { LedIndicator1->SetChecked(on); }
+
+bool TForm1::SwitchChecked() const { return ColorButton4->Checked(); }
+
+void TForm1::SetSwitchChecked(bool on) { ColorButton4->SetChecked(on); }

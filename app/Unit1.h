@@ -1,0 +1,114 @@
+#pragma once
+// The main window: every control the user sees, the two image tables, the
+// panes the session writes, the serial port and the four handlers.
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "BootSession.h"
+#include "ImageTable.h"
+#include "SerialPort.h"
+#include "SerialSessionPort.h"
+#include "SessionLinks.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
+class QToolButton;
+class TColorButton;
+class TGauge;
+class TImageTableModel;
+class TLedIndicator;
+
+inline const QString MainWindowCaption = QStringLiteral("Загрузчик ПО в БК ВЕЛТ серии QV v.1.3");
+
+// A port entry beyond COM1..COM8: its label in the list and how to get the
+// device to open when the switch is turned on with it selected.
+struct TPortEntry {
+  QString label;
+  std::function<std::string()> resolve;
+};
+
+class TForm1 : public QWidget, private ISessionPanes {
+public:
+  // `extraPorts` are appended after COM1..COM8 and the detected adapters.
+  explicit TForm1(std::vector<TPortEntry> extraPorts = {}, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The four handlers.
+  void FormCreate();
+  void SpeedButton1Click();
+  void ColorButton4Click();
+  void SerialPort1RxChar(int count);
+
+  // Replaceable for tests: the open-file dialog (empty result: cancelled) and
+  // the reader's plain message box.
+  std::function<std::optional<QString>()> ChooseUpdateFile;
+  std::function<void(const QString& text)> ShowReaderMessage;
+
+  // Controls, named as the window has always named them.
+  QLabel* Label1 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QToolButton* SpeedButton1 = nullptr;
+  QLabel* Label2 = nullptr;
+  TLedIndicator* LedIndicator3 = nullptr;
+  TLedIndicator* LedIndicator1 = nullptr;
+  QComboBox* ComboBox1 = nullptr;
+  TColorButton* ColorButton4 = nullptr;
+  QTabWidget* PageControl1 = nullptr;
+  QTableView* StringGrid1 = nullptr;
+  QTableView* StringGrid2 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  QPlainTextEdit* Memo2 = nullptr;
+  QPlainTextEdit* Memo3 = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  QLabel* StaticText1 = nullptr;
+  QLabel* StaticText2 = nullptr;
+  TGauge* ProgressBar1 = nullptr;
+  TSerialPort SerialPort1;
+
+  const TImage& Image() const { return image_; }
+  const TBootSession& Session() const { return *session_; }
+
+  // Raw traffic lines kept: enough for several whole loads.
+  static constexpr int TrafficLogLines = 20000;
+
+private:
+  void CreateControls();
+  void CreateTables();
+  void CreateDebugPage();
+  void FillPortList(std::vector<TPortEntry> extraPorts);
+  void StopLoadForNewFile();
+  std::optional<QString> RunOpenDialog();
+
+  // ISessionPanes over the controls.
+  std::string SelectedPortName() const override;
+  void SetStatusText(const std::string& text) override;
+  void ClearDebugLog() override;
+  void AppendDebugLog(const std::string& line) override;
+  void SetCommandListing(std::vector<std::string> lines) override;
+  int CommandListingLineCount() const override;
+  void AppendTrafficLog(const std::string& line) override;
+  void SetLastResponse(const std::string& text) override;
+  void SetLastCommand(const std::string& text) override;
+  void SetGaugeMax(int value) override;
+  void SetGaugeProgress(int value) override;
+  int GaugeProgress() const override;
+  void SetResponseLamp(bool on) override;
+  bool SwitchChecked() const override;
+  void SetSwitchChecked(bool on) override;
+
+  TImage image_;
+  TImageTableModel* model1_ = nullptr;
+  TImageTableModel* model2_ = nullptr;
+  std::vector<std::function<std::string()>> resolvers_;  // one per ComboBox1 item; empty: the label is the name
+  int listingLines_ = 0;
+  TSerialSessionPort portLink_{SerialPort1};
+  std::unique_ptr<TBootSession> session_;
+};

@@ -1,0 +1,9 @@
+// qvloader: the production program.
+#include <QApplication>
+
+#include "Application.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  return RunLoader(app, {});
+}

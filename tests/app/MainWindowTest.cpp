@@ -1,0 +1,240 @@
+// The real window offscreen: its fresh state, the file outcomes, the switch,
+// and whole loads through the serial component into the simulated device.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTableView>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+
+#include "ColorButton.h"
+#include "DemoSimulator.h"
+#include "ErrorBox.h"
+#include "Gauges.h"
+#include "LedIndicator.h"
+#include "SampleImage.h"
+#include "Unit1.h"
+#include "UpdateFile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kLoaded = QStringLiteral("Загрузка завершена");
+
+class Window : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("qvwindow-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    SetErrorPresenter([this](const QString& text) { errors_.push_back(text); });
+    std::vector<TPortEntry> extra{{QStringLiteral("Симулятор"), [this] { return simulator_.StartDevice(); }},
+                                  {QStringLiteral("Нет порта"), [] { return std::string("/dev/qv-missing"); }}};
+    form_ = std::make_unique<TForm1>(std::move(extra));
+    form_->ShowReaderMessage = [this](const QString& text) { readerMessages_.push_back(text); };
+    form_->show();
+  }
+  void TearDown() override {
+    form_.reset();
+    SetErrorPresenter({});
+    fs::remove_all(dir_);
+  }
+
+  void LoadFile(const std::string& path) {
+    form_->ChooseUpdateFile = [path] { return std::optional<QString>(QString::fromStdString(path)); };
+    QTest::mouseClick(form_->SpeedButton1, Qt::LeftButton);
+  }
+  void ClickSwitch() { QTest::mouseClick(form_->ColorButton4, Qt::LeftButton, {}, QPoint(200, 16)); }
+  void SelectPort(const QString& label) { form_->ComboBox1->setCurrentIndex(form_->ComboBox1->findText(label)); }
+  QString Cell(QTableView* grid, int col, int row) {
+    return grid->model()->index(row - 1, col - 1).data().toString();
+  }
+  // Runs the event loop as the application does (no sleeping between rounds) until done() holds.
+  bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer wake;  // bounds each wait so that done() is looked at often
+    wake.start(5);
+    while (!done()) {
+      if (elapsed.elapsed() > ms) return false;
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+  }
+
+  // Starts a load into the simulated device and waits until `frames` frames have arrived.
+  void StartLoad(int frames) {
+    SelectPort(QStringLiteral("Симулятор"));
+    ClickSwitch();
+    ASSERT_TRUE(form_->SerialPort1.IsOpen());
+    ASSERT_TRUE(WaitFor([&] { return simulator_.Device()->Result().FramesReceived >= frames; }));
+  }
+  void ExpectCompleteLoad(const TImage& image) {
+    ASSERT_TRUE(WaitFor([&] { return !form_->ColorButton4->Checked(); }));
+    ASSERT_TRUE(simulator_.Device()->WaitFinished(std::chrono::seconds(5)));
+    const TSimResult result = simulator_.Device()->Result();
+    EXPECT_TRUE(result.Complete()) << result.FirstMismatch;
+    ASSERT_TRUE(result.Received);
+    EXPECT_EQ(CompareSentRegions(image, *result.Received), "");
+    EXPECT_EQ(form_->Label2->text(), kLoaded);
+    EXPECT_EQ(form_->StaticText2->text(), QStringLiteral("99 33 CC"));
+    EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
+    EXPECT_FALSE(form_->SerialPort1.IsOpen());
+    EXPECT_TRUE(form_->LedIndicator1->Checked());
+    EXPECT_TRUE(errors_.empty()) << errors_.front().toStdString();
+  }
+  std::string WriteSample(std::uint32_t seed, const char* name = "image.qv") {
+    return WriteUpdateFile((dir_ / name).string(), MakeSampleImage(seed));
+  }
+
+  fs::path dir_;
+  TDemoSimulator simulator_;
+  std::unique_ptr<TForm1> form_;
+  std::vector<QString> errors_, readerMessages_;
+};
+
+TEST_F(Window, FreshStart) {
+  EXPECT_EQ(form_->windowTitle(), QStringLiteral("Загрузчик ПО в БК ВЕЛТ серии QV v.1.3"));
+  EXPECT_EQ(form_->size(), QSize(805, 580));
+  EXPECT_EQ(form_->minimumSize(), form_->maximumSize()) << "fixed size";
+  EXPECT_FALSE(form_->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_EQ(form_->Edit1->text(), "");
+  EXPECT_EQ(form_->Label2->text(), "");
+  EXPECT_EQ(form_->Label2->palette().color(QPalette::Window), QColor(255, 255, 0));
+  EXPECT_FALSE(form_->LedIndicator1->Checked());
+  EXPECT_EQ(form_->LedIndicator1->Caption(), QStringLiteral("Отклик от БК"));
+  EXPECT_EQ(form_->ComboBox1->currentText(), "COM1");
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(form_->ComboBox1->itemText(i), QString("COM%1").arg(i + 1));
+  EXPECT_FALSE(form_->ColorButton4->Checked());
+  EXPECT_EQ(form_->ColorButton4->TextOff(), QStringLiteral("Старт BootLoader"));
+  EXPECT_EQ(form_->PageControl1->currentIndex(), 0);
+  EXPECT_EQ(form_->PageControl1->tabText(0), QStringLiteral("Основная программа"));
+  EXPECT_EQ(form_->PageControl1->tabText(1), QStringLiteral("Программа для загрузки в ДАТА-ФЛЭШ"));
+  EXPECT_EQ(form_->PageControl1->tabText(2), QStringLiteral("Окно отладки"));
+  for (QTableView* grid : {form_->StringGrid1, form_->StringGrid2}) {
+    auto* model = grid->model();
+    EXPECT_EQ(model->rowCount(), 4096) << "row 4097 is held but not shown";
+    EXPECT_EQ(model->columnCount(), 16);
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "$xxx0");
+    EXPECT_EQ(model->headerData(15, Qt::Horizontal).toString(), "$xxxF");
+    EXPECT_EQ(model->headerData(0, Qt::Vertical).toString(), "$000y");
+    EXPECT_EQ(model->headerData(4095, Qt::Vertical).toString(), "$FFFy");
+    EXPECT_EQ(Cell(grid, 1, 1), "");
+    EXPECT_EQ(grid->columnWidth(3), 44);
+  }
+  EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
+  EXPECT_EQ(form_->ProgressBar1->geometry(), QRect(0, 555, 805, 25));
+  EXPECT_FALSE(form_->Memo2->isVisible());
+  EXPECT_FALSE(form_->Memo3->isVisible());
+}
+
+TEST_F(Window, FileOutcomes) {
+  const std::string good = WriteSample(3);
+  // Cancelled: nothing changes.
+  form_->ChooseUpdateFile = [] { return std::optional<QString>(); };
+  QTest::mouseClick(form_->SpeedButton1, Qt::LeftButton);
+  EXPECT_EQ(form_->Edit1->text(), "");
+
+  // Wrong extension: the name shows, nothing else changes.
+  form_->Memo1->appendPlainText("kept");
+  fs::copy_file(good, dir_ / "image.txt");
+  LoadFile((dir_ / "image.txt").string());
+  EXPECT_EQ(form_->Edit1->text(), QString::fromStdString((dir_ / "image.txt").string()));
+  EXPECT_EQ(form_->Memo1->toPlainText(), "kept");
+  EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), "");
+
+  // A good file fills both tables, the tail rows included.
+  LoadFile(good);
+  const TImage sample = MakeSampleImage(3);
+  EXPECT_EQ(form_->Memo1->toPlainText(), "");
+  EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), QString::fromStdString(sample.StringGrid1.Cell(1, 1)));
+  EXPECT_EQ(Cell(form_->StringGrid2, 16, 4096), QString::fromStdString(sample.StringGrid2.Cell(16, 4096)));
+  EXPECT_EQ(form_->Image().StringGrid2.Cell(16, 4097), sample.StringGrid2.Cell(16, 4097));
+  EXPECT_TRUE(form_->LedIndicator3->Checked());
+  EXPECT_TRUE(readerMessages_.empty());
+
+  // Wrong size: message box, status text, the previous image stays.
+  std::ofstream((dir_ / "short.qv").string()) << "0011";
+  LoadFile((dir_ / "short.qv").string());
+  ASSERT_EQ(readerMessages_.size(), 1u);
+  EXPECT_EQ(readerMessages_[0], QStringLiteral("Неверный файл, проверьте файл или обновите программу загрузки"));
+  EXPECT_EQ(form_->Label2->text(), QStringLiteral("Проверьте файл или обновите программу загрузки"));
+  EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), QString::fromStdString(sample.StringGrid1.Cell(1, 1)));
+
+  // A missing file: the error box with the system's text.
+  LoadFile((dir_ / "gone.qv").string());
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "File not found.");
+}
+
+TEST_F(Window, SwitchOnWithAMissingPort) {
+  form_->Label2->setText("earlier");
+  SelectPort(QStringLiteral("Нет порта"));
+  ClickSwitch();
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], "Specified device not found (/dev/qv-missing).");
+  EXPECT_FALSE(form_->ColorButton4->Checked()) << "the switch must not read running with no port open";
+  EXPECT_FALSE(form_->SerialPort1.IsOpen());
+  EXPECT_EQ(form_->Label2->text(), "earlier");
+  EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
+}
+
+TEST_F(Window, ErrorBoxText) {
+  EXPECT_EQ(ErrorBoxText("File not found"), "File not found.");
+  EXPECT_EQ(ErrorBoxText("Ends with a stop."), "Ends with a stop.");
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Блок не отправлен")), QStringLiteral("Блок не отправлен."));
+  EXPECT_EQ(ErrorBoxText("(Error 2, x)"), "(Error 2, x)") << "')' comes before '.'";
+  EXPECT_EQ(ErrorBoxText(""), "");
+}
+
+TEST_F(Window, WholeLoadsThroughTheSerialComponent) {
+  LoadFile(WriteSample(5));
+  SelectPort(QStringLiteral("Симулятор"));
+  ClickSwitch();
+  EXPECT_TRUE(form_->ColorButton4->Checked());
+  ExpectCompleteLoad(MakeSampleImage(5));
+  EXPECT_EQ(form_->Memo2->blockCount(), 600);
+
+  // A second load in the same window.
+  ClickSwitch();
+  ExpectCompleteLoad(MakeSampleImage(5));
+}
+
+TEST_F(Window, SwitchOffMidLoadThenAFreshLoad) {
+  LoadFile(WriteSample(6));
+  StartLoad(100);
+  ClickSwitch();
+  EXPECT_FALSE(form_->SerialPort1.IsOpen());
+  EXPECT_EQ(form_->Label2->text(), "");
+  EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
+  EXPECT_FALSE(form_->Memo1->toPlainText().isEmpty()) << "the logs keep their texts";
+  ClickSwitch();
+  ExpectCompleteLoad(MakeSampleImage(6));
+}
+
+TEST_F(Window, FileLoadedMidLoadStopsTheLoad) {
+  LoadFile(WriteSample(7));
+  StartLoad(100);
+  LoadFile(WriteSample(8, "other.qv"));
+  EXPECT_FALSE(form_->ColorButton4->Checked());
+  EXPECT_FALSE(form_->SerialPort1.IsOpen());
+  EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
+  EXPECT_NE(form_->Label2->text(), kLoaded);
+  EXPECT_TRUE(form_->Label2->text().contains(QStringLiteral("остановлена")));
+  EXPECT_FALSE(simulator_.Device()->Result().CompletionSeen);
+
+  // The next load carries the new file only.
+  ClickSwitch();
+  ExpectCompleteLoad(MakeSampleImage(8));
+}
+
+}  // namespace
