@@ -12,6 +12,7 @@
 #include <string>
 
 #include "BootLoaderSim.h"
+#include "SampleImage.h"
 #include "UpdateFile.h"
 
 namespace {
@@ -34,6 +35,7 @@ const char* const kUsage =
     "  --expect FILE.qv     compare the received image with this update file\n"
     "  --timeout SECONDS    give up after this long (default: wait for the loader)\n"
     "  --quiet              print only the device path\n"
+    "  --make-sample FILE   write a sample update file (every cell filled) and exit\n"
     "Frames are counted from 1 over the whole load: data-flash blocks 1..512,\n"
     "then page selects and program blocks 513..1112.\n"
     "Exit status: 0 complete (and equal to --expect), 1 incomplete or different,\n"
@@ -89,6 +91,16 @@ int main(int argc, char** argv) {
     else if (arg == "--expect") expectPath = value();
     else if (arg == "--timeout") timeoutSeconds = ParseInt(value(), "--timeout");
     else if (arg == "--quiet") quiet = true;
+    else if (arg == "--make-sample") {
+      const char* path = value();
+      try {
+        std::printf("%s\n", WriteUpdateFile(path, MakeSampleImage(1)).c_str());
+        return 0;
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "qvsim: %s: %s\n", path, e.what());
+        return 2;
+      }
+    }
     else {
       std::fprintf(stderr, "qvsim: unknown option '%s'\n%s", arg.c_str(), kUsage);
       return 2;
