@@ -356,12 +356,11 @@ int TCustomSerialPort::ReadBytes(void* Buffer, int Count) {
       if (got > 0) break;
       RaiseCommError("Read error (%d), %s", errno);
     }
+    // Until the first byte: whatever is left of ReadTimeout; after it: the pause.
     std::int64_t wait = kIntervalMs + 1;
     if (got == 0) {
       wait = deadline - NowMs();
       if (wait <= 0) break;
-    } else if (NowMs() >= deadline + kIntervalMs * 100) {
-      break;
     }
     pollfd p{Handle_, POLLIN, 0};
     const int pr = PollRetrying(&p, 1, wait);

@@ -189,7 +189,6 @@ void TSerialEventThread::Execute() {
             Link->PendingErrors.fetch_or(errors);
             events |= EV_ERR;
           }
-          events &= EventMask_ | ~kLineWatchEvents;
           counters = now;
         }
       }

@@ -13,6 +13,12 @@
 
 namespace {
 
+double CpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 class SerialPortPty : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -235,6 +241,12 @@ TEST_F(SerialPortPty, StoppingDuringAWriteEndsTheWriterWithoutTxEmpty) {
     loop.For(20);
   }
   ASSERT_GT(port.WriterPending(), 0u);  // the device takes no more: a write is in flight
+  // No room comes: the wait for it gives up after WriteTimeout, sleeping, not spinning.
+  port.Buffers().SetWriteTimeout(400);
+  const double cpuBefore = CpuSeconds();
+  EXPECT_THROW(port.WriteBytes(chunk.data(), 2048), ESerialPortError);
+  EXPECT_LT(CpuSeconds() - cpuBefore, 0.2) << "the wait for room spins";
+  port.Buffers().SetWriteTimeout(100);
   const int before = txEmpty;
   port.Close();  // the drain cannot finish; Close goes on after WriteTimeout
   EXPECT_TRUE(loop.Until([] { return TSerialThread::LiveThreads() == 0; }));
@@ -341,12 +353,6 @@ TEST_F(SerialPortPty, CloseInsideTheHandlerAfterQueueingKeepsTheBytes) {
   pty.Send({0x42});
   ASSERT_TRUE(loop.Until([&] { return !port.IsOpen(); }));
   EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{0x99, 0x33, 0xCC}));
-}
-
-double CpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 TEST_F(SerialPortPty, HangUpIsReportedOnceAndNothingSpins) {
