@@ -4,6 +4,23 @@
 // port is open two worker threads serve it: the event monitor, which turns
 // line events into events raised on the main thread (see RunOnMainThread.h),
 // and the writer, which sends what WriteBytes queues.
+//
+// On Linux (see SerialPosix.h for the mapping):
+//  - Close first lets the writer hand what WriteBytes accepted to the device
+//    (at most WriteTimeout), so a command queued just before Close is sent;
+//    it still never waits for a thread to end.
+//  - A hang-up (far end closed, adapter unplugged) is reported once, as
+//    OnError with CE_IOE; afterwards both threads only wait for their stop.
+//  - A thread priority refused for lack of privilege is ignored.
+//  - A queued write waiting for room sleeps between looks.
+//  - ReadBytes returns the bytes it did read when ReadTimeout ends after some
+//    arrived: they have left the device's queue and must not be lost.
+//  - Settings without a termios counterpart (DSR flow and sensitivity,
+//    TxContinueOnXoff, RTS toggling, the error, event and end-of-file
+//    characters, null stripping, the Xon/Xoff limits, queue sizes) are kept
+//    but have no effect. RxFlag, PErr, Event1 and Event2 are never reported;
+//    modem-line, break and line-error events are looked for every 50 ms on
+//    devices that keep counters (pseudo-terminals keep none).
 #include <sys/types.h>
 
 #include <atomic>

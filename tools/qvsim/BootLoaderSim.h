@@ -86,7 +86,8 @@ public:
   bool WaitFinished(std::chrono::milliseconds timeout) const;
   // Waits until the loader has closed the port (or the time is up).
   bool WaitLoaderClosed(std::chrono::milliseconds timeout) const;
-  // A copy of the result so far (the image is shared, not copied).
+  // A copy of the result so far. The image is shared, not copied: read its
+  // cells once Finished() (the device thread writes them until then).
   TSimResult Result() const;
 
   // The frame expected at index k (0-based; 0..kTotalFrames-1): command and address.
