@@ -142,9 +142,11 @@ bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred,
     if (pred()) return true;
     std::unique_lock lock(mutex_);
     if (queue_.empty()) {
-      // Predicates may depend on other threads' progress too: look again soon.
-      const auto next = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(1));
-      wake_.wait_until(lock, next, [&] { return !queue_.empty(); });
+      // Predicates may depend on other threads' progress too: look again soon,
+      // or at once when Wake() is called.
+      const auto next = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
+      wake_.wait_until(lock, next, [&] { return !queue_.empty() || woken_; });
+      woken_ = false;
     }
     lock.unlock();
     if (std::chrono::steady_clock::now() >= deadline) {
@@ -152,6 +154,12 @@ bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred,
       return pred();
     }
   }
+}
+
+void TPlainLoopRunner::Wake() {
+  std::lock_guard lock(mutex_);
+  woken_ = true;
+  wake_.notify_all();
 }
 
 void TPlainLoopRunner::ProcessFor(std::chrono::milliseconds duration) {

@@ -75,8 +75,12 @@ public:
   void Post(std::function<void()> call);
   // Runs every call queued now; returns how many ran. Main thread only.
   int ProcessPending();
-  // Pumps calls until pred() holds or the time is up; returns pred().
+  // Pumps calls until pred() holds or the time is up; returns pred(). The
+  // predicate is looked at after every batch of calls, on Wake(), and at
+  // least every 5 ms.
   bool ProcessUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+  // Makes a pumping main thread look at its predicate now (any thread).
+  void Wake();
   // Pumps calls for the given time.
   void ProcessFor(std::chrono::milliseconds duration);
   // Refuses further calls and releases every worker waiting for one
@@ -90,4 +94,5 @@ private:
   std::condition_variable wake_;
   std::deque<std::shared_ptr<TCall>> queue_;
   bool shutdown_ = false;
+  bool woken_ = false;
 };
