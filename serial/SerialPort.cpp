@@ -317,7 +317,10 @@ void TCustomSerialPort::Close() {
   if (!IsOpen()) return;
   // Bytes WriteBytes has accepted go out before the writer is stopped (the
   // completion command is queued just before a Close); bounded by WriteTimeout.
-  if (WriteThread) WriteThread->WaitDrained(static_cast<std::uint32_t>(std::max(0, Buffers_.WriteTimeout())));
+  if (WriteThread) {
+    const auto limit = static_cast<std::uint32_t>(std::max(0, Buffers_.WriteTimeout()));
+    if (!WriteThread->FlushWhileReporting(Handle_, limit)) WriteThread->WaitDrained(limit);
+  }
   LockRead();
   try {
     StopThreads();

@@ -194,6 +194,10 @@ public:
   // has ended, or the time is up. True when the buffer is empty.
   bool WaitDrained(std::uint32_t timeoutMs);
   std::uint32_t Pending() const { return Buffer.Size(); }
+  // Called on the main thread by Close: when the writer is blocked waiting for
+  // the main thread (a report), nothing else can send what it holds, so the
+  // bytes are written here on `fd`, within timeoutMs. Returns whether it did.
+  bool FlushWhileReporting(int fd, std::uint32_t timeoutMs);
 
 protected:
   void Execute() override;
@@ -202,9 +206,13 @@ private:
   // Returns true when the buffer became empty.
   bool WriteDone(std::uint32_t N);
 
+  // Runs a report on the main thread with Reporting_ set under WriteLock.
+  void Report(std::uint32_t mask);
+
   TWriteBuffer Buffer;
   TWaitEvent DataEvent;
   TWaitEvent StopEvent;
+  bool Reporting_ = false;  // guarded by WriteLock
 };
 
 class TCustomSerialPort : public TSerialComponent {

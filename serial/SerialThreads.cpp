@@ -269,6 +269,43 @@ bool TSerialWriteThread::WriteDone(std::uint32_t N) {
   return true;
 }
 
+void TSerialWriteThread::Report(std::uint32_t mask) {
+  {
+    std::lock_guard lock(Link->WriteLock);
+    Reporting_ = true;
+  }
+  struct TClear {
+    TSerialWriteThread* self;
+    ~TClear() {
+      std::lock_guard lock(self->Link->WriteLock);
+      self->Reporting_ = false;
+    }
+  } clear{this};
+  RunOnMain([this, mask] { Owner->HandleEvents(mask); });
+}
+
+bool TSerialWriteThread::FlushWhileReporting(int fd, std::uint32_t timeoutMs) {
+  std::lock_guard lock(Link->WriteLock);
+  // While Reporting_ holds, the writer cannot touch the buffer: it needs this
+  // lock to clear the flag before it looks at the buffer again.
+  if (!Reporting_) return false;
+  TTickTimeout timeout;
+  timeout.Start(timeoutMs);
+  while (Buffer.Size() > 0) {
+    const ssize_t w = ::write(fd, Buffer.Data(), Buffer.Size());
+    if (w > 0) {
+      Buffer.Consume(static_cast<std::uint32_t>(w));
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    if ((w < 0 && errno != EAGAIN) || timeout.Expired()) break;
+    pollfd p{fd, POLLOUT, 0};
+    PollRetrying(&p, 1, 10);
+  }
+  if (Buffer.Size() == 0) DataEvent.ResetSignal();
+  return true;
+}
+
 void TSerialWriteThread::Execute() {
   // Pause after a failed write that is not a hang-up, so a retry cannot spin.
   constexpr int kRetryPauseMs = 10;
@@ -288,8 +325,7 @@ void TSerialWriteThread::Execute() {
     }
     const ssize_t w = ::write(Fd, data, n);
     if (w > 0) {
-      if (WriteDone(static_cast<std::uint32_t>(w)))
-        RunOnMain([this] { Owner->HandleEvents(EV_TXEMPTY); });
+      if (WriteDone(static_cast<std::uint32_t>(w))) Report(EV_TXEMPTY);
       continue;
     }
     const int e = w < 0 ? errno : EAGAIN;
@@ -304,12 +340,12 @@ void TSerialWriteThread::Execute() {
     if (hangUp) {
       if (TakeHangUp()) {
         Link->PendingErrors.fetch_or(CE_IOE);
-        RunOnMain([this] { Owner->HandleEvents(EV_ERR); });
+        Report(EV_ERR);
       }
       StopEvent.Wait(INFINITE_WAIT);  // nothing more can be sent
       break;
     }
-    RunOnMain([this] { Owner->HandleEvents(EV_ERR); });
+    Report(EV_ERR);
     if (StopEvent.Wait(kRetryPauseMs) == wrSignalled) break;
   }
 }

@@ -341,6 +341,17 @@ TEST_F(SerialPortPty, CompletionCommandSurvivesAnImmediateClose) {
   EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{0x99, 0x33, 0xCC}));
 }
 
+TEST_F(SerialPortPty, BytesQueuedWhileTheWriterWaitsForTheMainThreadSurviveClose) {
+  port.Open();
+  const std::uint8_t first[] = {0x22};
+  port.WriteBytes(first, 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // sent; its drain report now waits for us
+  const std::uint8_t done[] = {0x99, 0x33, 0xCC};
+  port.WriteBytes(done, 3);
+  port.Close();
+  EXPECT_EQ(pty.Receive(4, 1000), (std::vector<std::uint8_t>{0x22, 0x99, 0x33, 0xCC}));
+}
+
 TEST_F(SerialPortPty, CloseInsideTheHandlerAfterQueueingKeepsTheBytes) {
   port.OnRxChar = [&](TCustomSerialPort*, int count) {
     std::uint8_t buf[64];
