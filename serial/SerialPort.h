@@ -8,7 +8,8 @@
 // On Linux (see SerialPosix.h for the mapping):
 //  - Close first lets the writer hand what WriteBytes accepted to the device
 //    (at most WriteTimeout), so a command queued just before Close is sent;
-//    it still never waits for a thread to end.
+//    when the writer is itself waiting for the main thread, Close writes
+//    those bytes in its place. It still never waits for a thread to end.
 //  - A hang-up (far end closed, adapter unplugged) is reported once, as
 //    OnError with CE_IOE; afterwards both threads only wait for their stop.
 //  - A thread priority refused for lack of privilege is ignored.
