@@ -144,7 +144,8 @@ TForm1::~TForm1() {
 
 void TForm1::CreateControls() {
   Label1 = new QLabel(QStringLiteral("Файл для загрузки:"), this);
-  Label1->setGeometry(8, 8, 102, 13);
+  Label1->move(8, 8);
+  Label1->adjustSize();  // the label fits its caption in whatever face stands in for the original
 
   Edit1 = new QLineEdit(this);
   Edit1->setGeometry(8, 32, 305, 21);
