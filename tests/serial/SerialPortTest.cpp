@@ -271,6 +271,17 @@ TEST_F(SerialPortPty, ReopenRightAfterCloseWhileTheWriterStillWaitsToReport) {
   EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
+TEST_F(SerialPortPty, AutoOpenOpensOnceLoaded) {
+  port.Loaded();
+  EXPECT_FALSE(port.IsOpen());
+  port.SetAutoOpen(true);
+  int opened = 0;
+  port.OnOpen = [&](TCustomSerialPort*) { ++opened; };
+  port.Loaded();
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(opened, 1);
+}
+
 TEST_F(SerialPortPty, IdleThreadsEndAtOnceOnClose) {
   port.Open();
   EXPECT_EQ(TSerialThread::LiveThreads(), 2);
