@@ -52,7 +52,10 @@ void TQtMainThreadRunner::RunAndWait(const std::function<void()>& call) {
   pending->ran.wait(lock, [&] { return pending->done || shutdown_; });
   waiting_.erase(pending);
   if (!pending->done) throw EMainThreadGone();
-  if (pending->error) std::rethrow_exception(pending->error);
+  // Taken out of the shared record, so that only this thread holds the exception.
+  std::exception_ptr error = std::move(pending->error);
+  lock.unlock();
+  if (error) std::rethrow_exception(error);
 }
 
 void TQtMainThreadRunner::Shutdown() {

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -189,7 +190,6 @@ void TForm1::CreateControls() {
   Memo2->hide();
   Memo3 = MakeMemo(this);
   Memo3->setGeometry(808, 408, 473, 153);
-  Memo3->setMaximumBlockCount(TrafficLogLines);
   Memo3->hide();
   Edit2 = new QLineEdit(this);
   Edit2->setGeometry(16, 296, 761, 21);
@@ -341,7 +341,17 @@ void TForm1::SetCommandListing(std::vector<std::string> lines) {
 
 int TForm1::CommandListingLineCount() const { return listingLines_; }
 
-void TForm1::AppendTrafficLog(const std::string& line) { Memo3->appendPlainText(QString::fromStdString(line)); }
+void TForm1::AppendTrafficLog(const std::string& line) {
+  Memo3->appendPlainText(QString::fromStdString(line));
+  // Dropping the oldest lines a thousand at a time costs far less per line
+  // than dropping one line with every line added.
+  if (Memo3->blockCount() > TrafficLogLines + TrafficLogTrim) {
+    QTextCursor oldest(Memo3->document());
+    oldest.movePosition(QTextCursor::Start);
+    oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, Memo3->blockCount() - TrafficLogLines);
+    oldest.removeSelectedText();
+  }
+}
 
 void TForm1::SetLastResponse(const std::string& text) { StaticText1->setText(QString::fromStdString(text)); }
 

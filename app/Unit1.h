@@ -76,8 +76,10 @@ public:
   const TImage& Image() const { return image_; }
   const TBootSession& Session() const { return *session_; }
 
-  // Raw traffic lines kept: enough for several whole loads.
-  static constexpr int TrafficLogLines = 20000;
+  // Raw traffic lines kept: a whole load adds about 1,115, so this holds the
+  // last five or so while memory and the cost of a line stay flat.
+  static constexpr int TrafficLogLines = 6000;
+  static constexpr int TrafficLogTrim = 1000;
 
 private:
   void CreateControls();

@@ -125,6 +125,11 @@ bool TBootLoaderSim::WaitLoaderClosed(std::chrono::milliseconds timeout) const {
   return true;
 }
 
+bool TBootLoaderSim::CompletionSeen() const {
+  std::lock_guard lock(mutex_);
+  return result_.CompletionSeen;
+}
+
 TSimResult TBootLoaderSim::Result() const {
   std::lock_guard lock(mutex_);
   return result_;
@@ -273,6 +278,12 @@ bool TBootLoaderSim::Greet() {
       std::uint8_t buf[512];
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n > 0) {
+        if (awaitingNext_ && rx.empty()) {
+          const double us = std::chrono::duration<double, std::micro>(Clock::now() - answered_).count();
+          std::lock_guard lock(mutex_);
+          result_.TurnaroundUs.push_back(us);
+        }
+        awaitingNext_ = false;
         NoteArrival(static_cast<std::size_t>(n));
         rx.insert(rx.end(), buf, buf + n);
         nextGreeting = Clock::now() + std::chrono::milliseconds(options_.GreetIntervalMs);
@@ -308,6 +319,12 @@ void TBootLoaderSim::Frames() {
       std::uint8_t buf[4096];
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n > 0) {
+        if (awaitingNext_ && rx.empty()) {
+          const double us = std::chrono::duration<double, std::micro>(Clock::now() - answered_).count();
+          std::lock_guard lock(mutex_);
+          result_.TurnaroundUs.push_back(us);
+        }
+        awaitingNext_ = false;
         NoteArrival(static_cast<std::size_t>(n));
         rx.insert(rx.end(), buf, buf + n);
         std::size_t at = 0;
@@ -329,7 +346,7 @@ void TBootLoaderSim::Frames() {
           }
           at += static_cast<std::size_t>(need);
           if (master_ < 0) return;  // hung up
-          if (Result().CompletionSeen) return;
+          if (CompletionSeen()) return;
         }
         rx.erase(rx.begin(), rx.begin() + static_cast<long>(at));
         continue;
@@ -349,6 +366,7 @@ void TBootLoaderSim::HandleFrame(const std::uint8_t* frame, int length) {
     std::lock_guard lock(mutex_);
     if (std::memcmp(frame, kCompletion, 3) == 0) {
       result_.CompletionSeen = true;
+      result_.CompletionAt = Clock::now();
       if (result_.FramesReceived != kTotalFrames && result_.InOrder) {
         result_.InOrder = false;
         result_.FirstMismatch = "completion after " + std::to_string(result_.FramesReceived) + " frames";
@@ -426,6 +444,8 @@ void TBootLoaderSim::HandleFrame(const std::uint8_t* frame, int length) {
     }
   }
   Send(response.data(), response.size(), true);
+  answered_ = Clock::now();
+  awaitingNext_ = true;
 }
 
 std::string CompareSentRegions(const TImage& expected, const TImage& received) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ImageTable.h"
 
@@ -51,12 +52,17 @@ struct TSimResult {
   bool InOrder = true;          // every frame so far was the one expected next
   std::string FirstMismatch;    // what broke the order first, if anything did
   bool CompletionSeen = false;  // 0x99 0x33 0xCC came
+  std::chrono::steady_clock::time_point CompletionAt{};  // when it came
   bool FaultInjected = false;
   bool LoaderClosed = false;    // the loader closed the port (and no new cycle began)
   bool HungUp = false;          // the device hung up (fault)
   // Both regions as received: StringGrid1 program memory, StringGrid2 data
   // flash; cells that no frame wrote read "FF", as erased flash does.
   std::shared_ptr<TImage> Received;
+  // For each frame after the first: microseconds from the moment the device's
+  // answer to the previous frame was written to the moment the first bytes of
+  // this frame were read (the loader's turnaround as the device sees it).
+  std::vector<double> TurnaroundUs;
 
   // Every block of both regions arrived in order, then the completion command.
   bool Complete() const;
@@ -103,6 +109,7 @@ private:
   bool SleepUntil(std::chrono::steady_clock::time_point t);
   void NoteArrival(std::size_t bytes);
   void CloseMaster();
+  bool CompletionSeen() const;  // without copying the whole result
 
   TSimOptions options_;
   int master_ = -1;
@@ -117,6 +124,8 @@ private:
   bool faultDone_ = false;
   std::chrono::nanoseconds byteTime_{0};
   std::chrono::steady_clock::time_point rxFree_{}, txFree_{};
+  std::chrono::steady_clock::time_point answered_{};
+  bool awaitingNext_ = false;  // an answer went out; the next frame's first bytes are timed
 };
 
 // The first cell where `received` differs from `expected` over the rows the
