@@ -35,7 +35,12 @@ public:
   int GaugeProgress() const override { return gauge_; }
   void SetResponseLamp(bool) override {}
   bool SwitchChecked() const override { return switchOn; }
-  void SetSwitchChecked(bool on) override { switchOn = on; }
+  void SetSwitchChecked(bool on) override {
+    if (switchOn && !on) switchedOffAt = std::chrono::steady_clock::now();
+    switchOn = on;
+  }
+  // When the session turned the switch off (the completion command follows at once).
+  std::chrono::steady_clock::time_point switchedOffAt{};
 
   const std::string& LastCommand() const { return lastCommand_; }
   int CompleteResponses() const { return responses_; }
