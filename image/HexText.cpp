@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-namespace {
-
-int DigitValue(char c) {
+int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
+
+namespace {
 
 [[noreturn]] void ThrowNotInteger(std::string_view digits) {
   throw EConvertError("'$" + std::string(digits) + "' is not a valid integer value");
@@ -17,7 +17,7 @@ int DigitValue(char c) {
 
 }  // namespace
 
-bool IsHexDigit(char c) { return DigitValue(c) >= 0; }
+bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
 
 std::string IntToHex(std::uint32_t value, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -38,7 +38,7 @@ std::uint32_t HexToInt(std::string_view digits) {
   if (digits.empty() || digits.size() > 8) ThrowNotInteger(digits);
   std::uint32_t value = 0;
   for (char c : digits) {
-    const int d = DigitValue(c);
+    const int d = HexDigitValue(c);
     if (d < 0) ThrowNotInteger(digits);
     value = (value << 4) | static_cast<std::uint32_t>(d);
   }

@@ -20,5 +20,7 @@ std::string IntToHex(std::uint32_t value, int digits);
 // text, a non-hex character or a value beyond 32 bits.
 std::uint32_t HexToInt(std::string_view digits);
 
+// The value of a hex digit 0-9, A-F or a-f; -1 for any other character.
+int HexDigitValue(char c);
 // True when c is 0-9, A-F or a-f.
 bool IsHexDigit(char c);

@@ -1,16 +1,5 @@
 #include "FrameEncoding.h"
 
-namespace {
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
-
 std::vector<std::uint8_t> ConvertCommandText(std::string_view text) {
   std::string digits;
   digits.reserve(text.size());
@@ -20,8 +9,8 @@ std::vector<std::uint8_t> ConvertCommandText(std::string_view text) {
   std::vector<std::uint8_t> frame;
   frame.reserve(digits.size() / 2);
   for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    const int high = DigitValue(digits[i]);
-    const int low = DigitValue(digits[i + 1]);
+    const int high = HexDigitValue(digits[i]);
+    const int low = HexDigitValue(digits[i + 1]);
     if (high < 0 || low < 0) HexToInt(std::string_view(digits).substr(i, 2));  // throws with the pair's text
     frame.push_back(static_cast<std::uint8_t>(high << 4 | low));
   }

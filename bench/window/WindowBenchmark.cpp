@@ -4,8 +4,6 @@
 // it), and memory over ten loads in a row. Offscreen unless a display is set.
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "EventLoopWait.h"
 #include "ColorButton.h"
 #include "DemoSimulator.h"
 #include "SampleImage.h"
@@ -27,18 +26,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLoads = 30;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  QTimer wake;
-  wake.start(1);
-  while (!done()) {
-    if (elapsed.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
 
 long ResidentKb() {
   std::ifstream status("/proc/self/status");
@@ -92,7 +79,7 @@ int main(int argc, char* argv[]) {
     FirstPaint paint;
     form.installEventFilter(&paint);
     form.show();
-    WaitFor([&] { return paint.at != Clock::time_point{}; }, 5000);
+    ProcessEventsUntil([&] { return paint.at != Clock::time_point{}; }, 5000);
     std::printf("start-up to first paint: %.1f ms (from main; %s)\n", Ms(paint.at - start),
                 qPrintable(QGuiApplication::platformName()));
 
@@ -116,7 +103,7 @@ int main(int argc, char* argv[]) {
       const auto t = Clock::now();
       form.ColorButton4->SetChecked(true);
       form.ColorButton4Click();
-      const bool done = WaitFor([&] { return !form.ColorButton4->Checked(); }, 30000);
+      const bool done = ProcessEventsUntil([&] { return !form.ColorButton4->Checked(); }, 30000);
       simulator.Device()->WaitFinished(std::chrono::seconds(2));
       const TSimResult result = simulator.Device()->Result();
       if (!done || !result.Complete()) ++failures;

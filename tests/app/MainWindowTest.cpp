@@ -9,9 +9,7 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableView>
-#include <QElapsedTimer>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +17,7 @@
 #include "ColorButton.h"
 #include "DemoSimulator.h"
 #include "ErrorBox.h"
+#include "EventLoopWait.h"
 #include "Gauges.h"
 #include "LedIndicator.h"
 #include "SampleImage.h"
@@ -58,18 +57,7 @@ protected:
   QString Cell(QTableView* grid, int col, int row) {
     return grid->model()->index(row - 1, col - 1).data().toString();
   }
-  // Runs the event loop as the application does (no sleeping between rounds) until done() holds.
-  bool WaitFor(const std::function<bool()>& done, int ms = 20000) {
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer wake;  // bounds each wait so that done() is looked at often
-    wake.start(5);
-    while (!done()) {
-      if (elapsed.elapsed() > ms) return false;
-      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-  }
+  bool WaitFor(const std::function<bool()>& done, int ms = 20000) { return ProcessEventsUntil(done, ms); }
 
   // Starts a load into the simulated device and waits until `frames` frames have arrived.
   void StartLoad(int frames) {

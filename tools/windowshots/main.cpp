@@ -5,15 +5,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QPixmap>
 #include <QScreen>
 #include <QTabWidget>
-#include <QTimer>
 #include <cstdio>
 #include <functional>
 
 #include "Application.h"
+#include "EventLoopWait.h"
 #include "ColorButton.h"
 #include "DemoSimulator.h"
 #include "SampleImage.h"
@@ -21,20 +20,8 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  QTimer wake;
-  wake.start(5);
-  while (!done()) {
-    if (elapsed.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
-
 void Shot(TForm1& form, const QString& dir, const char* name) {
-  WaitFor([] { return false; }, 150);  // let the window paint
+  ProcessEventsUntil([] { return false; }, 150);  // let the window paint
   const QPixmap pixmap = form.screen()->grabWindow(0);
   const QString path = QDir(dir).filePath(QString::fromLatin1(name) + ".png");
   pixmap.save(path);
@@ -66,11 +53,11 @@ int main(int argc, char* argv[]) {
     form.ColorButton4->SetChecked(true);
     form.ColorButton4Click();
     auto frames = [&] { return simulator.Device() ? simulator.Device()->Result().FramesReceived : 0; };
-    if (!WaitFor([&] { return frames() >= 256; }, 30000)) result = 1;
+    if (!ProcessEventsUntil([&] { return frames() >= 256; }, 30000)) result = 1;
     Shot(form, dir, "2-data-flash");
-    if (!WaitFor([&] { return frames() >= 800; }, 30000)) result = 1;
+    if (!ProcessEventsUntil([&] { return frames() >= 800; }, 30000)) result = 1;
     Shot(form, dir, "3-program-memory");
-    if (!WaitFor([&] { return !form.ColorButton4->Checked(); }, 30000)) result = 1;
+    if (!ProcessEventsUntil([&] { return !form.ColorButton4->Checked(); }, 30000)) result = 1;
     Shot(form, dir, "4-complete");
     form.PageControl1->setCurrentIndex(2);
     Shot(form, dir, "5-debug-page");
