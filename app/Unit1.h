@@ -35,7 +35,7 @@ struct TPortEntry {
   std::function<std::string()> resolve;
 };
 
-class TForm1 : public QWidget, private ISessionPanes {
+class TForm1 : public QWidget, public ISessionPanes {
 public:
   // `extraPorts` are appended after COM1..COM8 and the detected adapters.
   explicit TForm1(std::vector<TPortEntry> extraPorts = {}, QWidget* parent = nullptr);
@@ -81,15 +81,7 @@ public:
   static constexpr int TrafficLogLines = 6000;
   static constexpr int TrafficLogTrim = 1000;
 
-private:
-  void CreateControls();
-  void CreateTables();
-  void CreateDebugPage();
-  void FillPortList(std::vector<TPortEntry> extraPorts);
-  void StopLoadForNewFile();
-  std::optional<QString> RunOpenDialog();
-
-  // ISessionPanes over the controls.
+  // The session's panes over the controls.
   std::string SelectedPortName() const override;
   void SetStatusText(const std::string& text) override;
   void ClearDebugLog() override;
@@ -105,6 +97,14 @@ private:
   void SetResponseLamp(bool on) override;
   bool SwitchChecked() const override;
   void SetSwitchChecked(bool on) override;
+
+private:
+  void CreateControls();
+  void CreateTables();
+  void CreateDebugPage();
+  void FillPortList(std::vector<TPortEntry> extraPorts);
+  void StopLoadForNewFile();
+  std::optional<QString> RunOpenDialog();
 
   TImage image_;
   TImageTableModel* model1_ = nullptr;

@@ -10,6 +10,8 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTextBlock>
+#include <QTimer>
 #include <QToolButton>
 #include <filesystem>
 #include <fstream>
@@ -212,6 +214,14 @@ TEST_F(Window, SwitchOffMidLoadThenAFreshLoad) {
 TEST_F(Window, FileLoadedMidLoadStopsTheLoad) {
   LoadFile(WriteSample(7));
   StartLoad(100);
+  // A refused file changes nothing of the running load.
+  std::ofstream((dir_ / "short.qv").string()) << "00";
+  LoadFile((dir_ / "short.qv").string());
+  EXPECT_TRUE(form_->ColorButton4->Checked());
+  EXPECT_TRUE(form_->SerialPort1.IsOpen());
+  const int before = simulator_.Device()->Result().FramesReceived;
+  ASSERT_TRUE(WaitFor([&] { return simulator_.Device()->Result().FramesReceived > before + 50; }));
+
   LoadFile(WriteSample(8, "other.qv"));
   EXPECT_FALSE(form_->ColorButton4->Checked());
   EXPECT_FALSE(form_->SerialPort1.IsOpen());
@@ -223,6 +233,51 @@ TEST_F(Window, FileLoadedMidLoadStopsTheLoad) {
   // The next load carries the new file only.
   ClickSwitch();
   ExpectCompleteLoad(MakeSampleImage(8));
+}
+
+TEST_F(Window, TrafficLogKeepsTheNewestLinesWithinItsBound) {
+  const int total = TForm1::TrafficLogLines + TForm1::TrafficLogTrim + 500;
+  for (int i = 0; i < total; ++i) form_->AppendTrafficLog(" - >  " + std::to_string(i));
+  EXPECT_LE(form_->Memo3->blockCount(), TForm1::TrafficLogLines + TForm1::TrafficLogTrim);
+  EXPECT_GE(form_->Memo3->blockCount(), TForm1::TrafficLogLines);
+  EXPECT_EQ(form_->Memo3->document()->lastBlock().text().toStdString(), " - >  " + std::to_string(total - 1));
+  EXPECT_EQ(form_->Memo3->document()->firstBlock().text().toStdString(),
+            " - >  " + std::to_string(total - form_->Memo3->blockCount()));
+}
+
+TEST_F(Window, LoadGoesOnBehindAModalDialog) {
+  LoadFile(WriteSample(9));
+  SelectPort(QStringLiteral("Симулятор"));
+  ClickSwitch();
+  // The file dialog stays open (a nested event loop, as a modal dialog runs) until the load is over.
+  form_->ChooseUpdateFile = [this]() -> std::optional<QString> {
+    QEventLoop dialog;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!form_->ColorButton4->Checked()) dialog.quit();
+    });
+    poll.start(1);
+    QTimer::singleShot(20000, &dialog, &QEventLoop::quit);
+    dialog.exec();
+    return std::nullopt;
+  };
+  QTest::mouseClick(form_->SpeedButton1, Qt::LeftButton);
+  ExpectCompleteLoad(MakeSampleImage(9));
+}
+
+TEST_F(Window, ABadCellShowsTheErrorBoxAndTheLoadWaits) {
+  TImage image = MakeSampleImage(10);
+  image.StringGrid2.SetCell(3, 17, "G0");  // data-flash block 2
+  LoadFile(WriteUpdateFile((dir_ / "bad.qv").string(), image));
+  StartLoad(2);
+  ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }, 5000));
+  EXPECT_EQ(errors_[0], "'$G0' is not a valid integer value.");
+  WaitFor([] { return false; }, 100);
+  EXPECT_EQ(simulator_.Device()->Result().FramesReceived, 2) << "the frame with the bad cell never went out";
+  EXPECT_TRUE(form_->ColorButton4->Checked()) << "the session waits";
+  EXPECT_TRUE(form_->SerialPort1.IsOpen());
+  ClickSwitch();
+  EXPECT_FALSE(form_->SerialPort1.IsOpen());
 }
 
 }  // namespace
