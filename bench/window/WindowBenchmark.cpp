@@ -1,12 +1,14 @@
 // Prints figures of the whole window: start-up to first paint, reading an
 // update file, whole loads into the simulated device over an unpaced
 // pseudo-terminal (time, the loader's per-frame turnaround as the device sees
-// it), and memory over ten loads in a row. Offscreen unless a display is set.
+// it), and memory over many loads in a row (30, or the number given).
+// Offscreen unless a display is set.
 #include <QApplication>
 #include <QComboBox>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,7 +25,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kLoads = 30;
+int kLoads = 30;  // or the first argument
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -69,6 +71,7 @@ int main(int argc, char* argv[]) {
   if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  if (argc > 1) kLoads = std::max(1, std::atoi(argv[1]));
   const auto runner = InitApplication(app);
   const std::string file = WriteUpdateFile("/tmp/qv-window-bench.qv", MakeSampleImage(1));
 
