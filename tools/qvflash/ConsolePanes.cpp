@@ -60,8 +60,9 @@ void TConsolePanes::ShowProgress(bool force) {
     barShown_ = true;
     return;
   }
+  // Plain output is a log: one line per tenth of the load, never the same tenth twice.
   const int tenth = framesDone_ * 10 / TotalLoadFrames;
-  if (!force && tenth == lastPlainTenth_) return;
+  if (tenth == lastPlainTenth_) return;
   lastPlainTenth_ = tenth;
   std::fprintf(out_, "progress: %s\n", ProgressText().c_str());
 }

@@ -47,8 +47,8 @@ public:
   // Frames acknowledged over the whole load (0..1112).
   int FramesDone() const { return framesDone_; }
 
-  // Redraws the progress display (at most every 100 ms on a terminal,
-  // every 10 % in plain mode); `force` draws now.
+  // Redraws the progress display (at most every 100 ms on a terminal, once
+  // per tenth of the load in plain mode); `force` redraws the bar now.
   void ShowProgress(bool force = false);
   // Ends the progress line so that later messages start on a fresh line.
   void FinishProgress();
