@@ -163,12 +163,9 @@ void TGauge::DrawKind(QImage& picture, int L, int T, int R, int B) const {
     }
     case gkPie: {
         p.fillRect(inner, ToQColor(Color()));
-        int w2 = R - L;
-        int h2 = B - T;
-        if (borderStyle_ == bsSingle) {
-            ++w2;
-            ++h2;
-        }
+        // The dial's extent: one pixel more each way with the border.
+        const int w2 = R - L + (borderStyle_ == bsSingle ? 1 : 0);
+        const int h2 = B - T + (borderStyle_ == bsSingle ? 1 : 0);
         const QRect box(QPoint(L, T), QPoint(w2 - 1, h2 - 1));
         p.setPen(QPen(fore, 0));
         p.setBrush(back);
@@ -183,12 +180,9 @@ void TGauge::DrawKind(QImage& picture, int L, int T, int R, int B) const {
     }
     case gkNeedle: {
         p.fillRect(inner, ToQColor(Color()));
-        int w2 = R - L;
-        int h2 = B - T;
-        if (borderStyle_ == bsSingle) {
-            ++w2;
-            ++h2;
-        }
+        // The dial's extent: one pixel more each way with the border.
+        const int w2 = R - L + (borderStyle_ == bsSingle ? 1 : 0);
+        const int h2 = B - T + (borderStyle_ == bsSingle ? 1 : 0);
         const QRect box(QPoint(L, T), QPoint(w2 - 1, 2 * h2 - 2));
         p.setPen(QPen(fore, 0));
         p.setBrush(back);

@@ -149,6 +149,18 @@ bool TBootLoaderSim::SleepUntil(Clock::time_point t) {
   }
 }
 
+void TBootLoaderSim::Take(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& rx) {
+  // The first bytes after an answer start the next frame: time the loader's turnaround.
+  if (awaitingNext_ && rx.empty()) {
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - answered_).count();
+    std::lock_guard lock(mutex_);
+    result_.TurnaroundUs.push_back(us);
+  }
+  awaitingNext_ = false;
+  NoteArrival(count);
+  rx.insert(rx.end(), bytes, bytes + count);
+}
+
 void TBootLoaderSim::NoteArrival(std::size_t bytes) {
   if (byteTime_.count() == 0) return;
   const auto now = Clock::now();
@@ -278,14 +290,7 @@ bool TBootLoaderSim::Greet() {
       std::uint8_t buf[512];
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n > 0) {
-        if (awaitingNext_ && rx.empty()) {
-          const double us = std::chrono::duration<double, std::micro>(Clock::now() - answered_).count();
-          std::lock_guard lock(mutex_);
-          result_.TurnaroundUs.push_back(us);
-        }
-        awaitingNext_ = false;
-        NoteArrival(static_cast<std::size_t>(n));
-        rx.insert(rx.end(), buf, buf + n);
+        Take(buf, static_cast<std::size_t>(n), rx);
         nextGreeting = Clock::now() + std::chrono::milliseconds(options_.GreetIntervalMs);
         for (std::size_t i = 0; i + 3 <= rx.size(); ++i) {
           if (std::memcmp(rx.data() + i, kAck, 3) == 0) {
@@ -319,14 +324,7 @@ void TBootLoaderSim::Frames() {
       std::uint8_t buf[4096];
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n > 0) {
-        if (awaitingNext_ && rx.empty()) {
-          const double us = std::chrono::duration<double, std::micro>(Clock::now() - answered_).count();
-          std::lock_guard lock(mutex_);
-          result_.TurnaroundUs.push_back(us);
-        }
-        awaitingNext_ = false;
-        NoteArrival(static_cast<std::size_t>(n));
-        rx.insert(rx.end(), buf, buf + n);
+        Take(buf, static_cast<std::size_t>(n), rx);
         std::size_t at = 0;
         while (at < rx.size()) {
           const std::uint8_t cmd = rx[at];

@@ -108,6 +108,8 @@ private:
   void Send(const std::uint8_t* data, std::size_t length, bool chunked);
   bool SleepUntil(std::chrono::steady_clock::time_point t);
   void NoteArrival(std::size_t bytes);
+  // Adds bytes read from the loader to `rx`, with their timing.
+  void Take(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& rx);
   void CloseMaster();
   bool CompletionSeen() const;  // without copying the whole result
 
