@@ -21,6 +21,7 @@
 #include "Gauges.h"
 #include "ImageTableModel.h"
 #include "LedIndicator.h"
+#include "LoaderSettings.h"
 #include "PortList.h"
 #include "UpdateFile.h"
 

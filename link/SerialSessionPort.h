@@ -16,7 +16,3 @@ public:
 private:
   TCustomSerialPort& port_;
 };
-
-// SerialPort1's stored settings: 38400 baud, 8N1, no flow control, DTR and
-// RTS held low, reads wait at most 500 ms.
-void ApplyStoredLoaderSettings(TCustomSerialPort& port);

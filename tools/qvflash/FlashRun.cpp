@@ -11,6 +11,7 @@
 #include "BootSession.h"
 #include "ConsolePanes.h"
 #include "FrameEncoding.h"
+#include "LoaderSettings.h"
 #include "PortList.h"
 #include "RunOnMainThread.h"
 #include "SerialPort.h"

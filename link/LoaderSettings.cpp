@@ -1,4 +1,4 @@
-#include "SerialSessionPort.h"
+#include "LoaderSettings.h"
 
 void ApplyStoredLoaderSettings(TCustomSerialPort& port) {
   port.SetBaudrate(br38400);
