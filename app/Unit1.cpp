@@ -283,7 +283,8 @@ void TForm1::SpeedButton1Click() {
     ClearDebugLog();
     SetCommandListing({});
   });
-  if (outcome == TUpdateFileOutcome::SizeRefused) {
+  // A damaged file of the right size is refused exactly as a wrong size is.
+  if (outcome == TUpdateFileOutcome::SizeRefused || outcome == TUpdateFileOutcome::ShapeRefused) {
     if (ShowReaderMessage) {
       ShowReaderMessage(kRefusedFile);
     } else {

@@ -2,13 +2,6 @@
 
 #include <algorithm>
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 namespace {
 
 [[noreturn]] void ThrowNotInteger(std::string_view digits) {
@@ -16,8 +9,6 @@ namespace {
 }
 
 }  // namespace
-
-bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }
 
 std::string IntToHex(std::uint32_t value, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -21,6 +21,12 @@ std::string IntToHex(std::uint32_t value, int digits);
 std::uint32_t HexToInt(std::string_view digits);
 
 // The value of a hex digit 0-9, A-F or a-f; -1 for any other character.
-int HexDigitValue(char c);
+// Inline: the update-file check runs it over every character of a file.
+inline int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 // True when c is 0-9, A-F or a-f.
-bool IsHexDigit(char c);
+inline bool IsHexDigit(char c) { return HexDigitValue(c) >= 0; }

@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include "HexText.h"
 
 namespace {
 
@@ -36,6 +39,16 @@ public:
 private:
   int fd_;
 };
+
+// Only a regular file can be an update file. Anything else is refused with an
+// error code the way a text-file reader meets it: a directory cannot be read,
+// a pipe or socket has no size, a device is not a file.
+void RequireRegularFile(const struct stat& info) {
+  if (S_ISREG(info.st_mode)) return;
+  if (S_ISDIR(info.st_mode)) ThrowInOutError(EISDIR);
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) ThrowInOutError(ESPIPE);
+  ThrowInOutError(ENODEV);
+}
 
 std::string ReadAll(int fd, std::size_t size) {
   std::string text(size, '\0');
@@ -83,7 +96,46 @@ void FillTable(LineReader& lines, TImageTable& table) {
   }
 }
 
+constexpr std::size_t kLineChars = 32;
+constexpr std::size_t kLineBytes = kLineChars + 2;
+constexpr int kFileLines = 2 * UpdateFileRegionLines;
+
+// A character as a message can show it: printable ones quoted, others as hex.
+std::string Shown(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte >= 0x20 && byte < 0x7F) return std::string("'") + c + "'";
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", byte);
+  return hex;
+}
+
+// The tail line of each region is stored but never sent.
+bool IsSentLine(int line) { return line % UpdateFileRegionLines != 0; }
+
+std::optional<TUpdateFileFault> LineFault(std::string_view line, int number) {
+  for (std::size_t i = 0; i < kLineChars; ++i) {
+    const char c = line[i];
+    const int column = static_cast<int>(i) + 1;
+    if (c == '\r' || c == '\n')
+      return TUpdateFileFault{number, column, "the line ends after " + std::to_string(i) + " characters instead of 32"};
+    if (IsSentLine(number) && !IsHexDigit(c)) return TUpdateFileFault{number, column, Shown(c) + " is not a hexadecimal digit"};
+  }
+  if (line[kLineChars] == '\n') return TUpdateFileFault{number, 33, "an LF without CR ends the line"};
+  if (line[kLineChars] != '\r') return TUpdateFileFault{number, 33, "the line is longer than 32 characters"};
+  if (line[kLineChars + 1] != '\n') return TUpdateFileFault{number, 34, "a CR without LF ends the line"};
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<TUpdateFileFault> FindUpdateFileFault(std::string_view text) {
+  for (int k = 0; k < kFileLines; ++k) {
+    const std::size_t at = static_cast<std::size_t>(k) * kLineBytes;
+    if (at + kLineBytes > text.size()) return TUpdateFileFault{k + 1, 1, "the file ends before its last line"};
+    if (auto fault = LineFault(text.substr(at, kLineBytes), k + 1)) return fault;
+  }
+  return std::nullopt;
+}
 
 bool HasUpdateFileExtension(std::string_view name) {
   const std::size_t dot = name.rfind('.');
@@ -102,21 +154,31 @@ void FillImageFromText(std::string_view text, TImage& image) {
 }
 
 TUpdateFileOutcome ReadUpdateFile(const std::optional<std::string>& chosen, TImage& image,
-                                  const std::function<void()>& extensionAccepted) {
+                                  const std::function<void()>& extensionAccepted, TUpdateFileFault* fault) {
   if (!chosen) return TUpdateFileOutcome::Cancelled;
   if (!HasUpdateFileExtension(*chosen)) return TUpdateFileOutcome::ExtensionIgnored;
   if (extensionAccepted) extensionAccepted();
 
-  // Read access alone: a read-only update file must load.
-  FileDescriptor file(::open(chosen->c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) ThrowInOutError(errno);
+  // Look before opening: opening a FIFO blocks until a writer comes, and
+  // opening a device can act on it.
   struct stat info {};
+  if (::stat(chosen->c_str(), &info) != 0) ThrowInOutError(errno);
+  RequireRegularFile(info);
+  // Read access alone, so a read-only update file loads; O_NONBLOCK in case
+  // the name was swapped for a FIFO since the look.
+  FileDescriptor file(::open(chosen->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (file.get() < 0) ThrowInOutError(errno);
   if (::fstat(file.get(), &info) != 0) ThrowInOutError(errno);
-  if (S_ISDIR(info.st_mode)) ThrowInOutError(EISDIR);
+  RequireRegularFile(info);
   if (static_cast<std::uintmax_t>(info.st_size) != UpdateFileSize) return TUpdateFileOutcome::SizeRefused;
 
-  // The whole file is read before any cell changes, so a read error leaves the image intact.
+  // The whole file is read and checked before any cell changes, so neither a
+  // read error nor a damaged file touches the image.
   const std::string text = ReadAll(file.get(), static_cast<std::size_t>(UpdateFileSize));
+  if (auto found = FindUpdateFileFault(text)) {
+    if (fault) *fault = std::move(*found);
+    return TUpdateFileOutcome::ShapeRefused;
+  }
   FillImageFromText(text, image);
   return TUpdateFileOutcome::Read;
 }

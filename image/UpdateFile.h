@@ -29,8 +29,23 @@ enum class TUpdateFileOutcome {
   Cancelled,         // no file was chosen: nothing changes
   ExtensionIgnored,  // the name does not end in ".qv": silently ignored
   SizeRefused,       // not exactly 278596 bytes: the caller shows its refusal
+  ShapeRefused,      // the right size but damaged inside: refused like a wrong size
   Read,              // both tables' rows 1..4097 replaced
 };
+
+// Where a file of the right size first departs from the well-formed shape:
+// 8194 lines of exactly 32 characters and CR LF, hex digits (either case) in
+// every line that is sent. The two tail lines (4097 and 8194) are never sent,
+// so there only the shape counts.
+struct TUpdateFileFault {
+  int Line = 0;      // from 1
+  int Column = 0;    // from 1, the character position in that line
+  std::string What;  // e.g. "'G' is not a hexadecimal digit"
+};
+
+// The first fault of a file's text that is UpdateFileSize bytes long; none
+// when the text is well formed.
+std::optional<TUpdateFileFault> FindUpdateFileFault(std::string_view text);
 
 // The name's extension (from the last "." after the last "/" to the end),
 // upper-cased, is ".QV".
@@ -39,10 +54,14 @@ bool HasUpdateFileExtension(std::string_view name);
 // Reads the chosen file into both tables. `chosen` is empty when the user
 // cancelled. `extensionAccepted` runs once the extension has passed, before
 // the size is looked at (the window clears its logs there). The file is opened
-// for reading only. Throws EInOutError when it cannot be opened or read; the
-// tables are then unchanged.
+// for reading only. Throws EInOutError when it cannot be opened or read, or is
+// not a regular file (a FIFO, device, socket or directory is refused without
+// opening it, so nothing blocks); the tables are then unchanged. A damaged
+// file of the right size gives ShapeRefused, with the fault in `fault` when
+// one is given, and changes nothing.
 TUpdateFileOutcome ReadUpdateFile(const std::optional<std::string>& chosen, TImage& image,
-                                  const std::function<void()>& extensionAccepted = {});
+                                  const std::function<void()>& extensionAccepted = {},
+                                  TUpdateFileFault* fault = nullptr);
 
 // Fills rows 1..4097 of both tables from the file's text by the reader's rules
 // (LF or CR LF line ends, short and long lines, empty lines past the end).

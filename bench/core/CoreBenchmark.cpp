@@ -92,6 +92,11 @@ int main() {
   image.SetupHeaders();
   const double readMs = MedianMs(21, [&] { ReadUpdateFile(path, image); });
   std::printf("read %ju-byte update file into both tables: %.2f ms (median of 21)\n", UpdateFileSize, readMs);
+  const std::string text = UpdateFileText(source);
+  bool damaged = false;
+  const double checkMs = MedianMs(21, [&] { damaged |= FindUpdateFileFault(text).has_value(); });
+  std::printf("  of which the check of the file's shape and digits: %.3f ms (median of 21)%s\n", checkMs,
+              damaged ? " [the sample was refused!]" : "");
 
   EchoPort port;
   NullPanes panes;

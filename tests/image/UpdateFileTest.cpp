@@ -1,11 +1,17 @@
-// The update file: names, sizes, line splitting, the writer, and file-system errors.
+// The update file: names, sizes, the shape of a well-formed file, the writer,
+// special files and file-system errors.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "SampleImage.h"
 #include "UpdateFile.h"
@@ -89,37 +95,134 @@ TEST_F(UpdateFile, SizeOffByOneIsRefusedAndTheImageStays) {
   }
 }
 
-TEST_F(UpdateFile, LfLinesShortLinesAndNoLineEnds) {
-  // LF line ends: 8442 lines of 33 bytes and a part; only the first 8194 are read.
-  const std::string line = "0123456789abcdefABCDEF0123456789";
-  std::string lf;
-  while (lf.size() + 33 <= UpdateFileSize) lf += line + "\n";
-  lf += std::string(UpdateFileSize - lf.size(), '7');
+// Damage that keeps the size: every such file is refused before any cell
+// changes, and the fault names where the shape first breaks.
+TEST_F(UpdateFile, DamagedShapeOfTheRightSizeIsRefused) {
+  const TImage previous = MakeSampleImage(4);
+  const std::string good = GoodText(MakeSampleImage(3));
+  auto lineStart = [](int line) { return static_cast<std::size_t>(line - 1) * 34; };
+  struct Case {
+    const char* what;
+    std::string text;
+    int line, column;
+  };
+  std::vector<Case> cases;
+  {  // an LF too many in line 10, one digit fewer at the end to keep the size
+    std::string t = good;
+    t.insert(lineStart(10) + 5, "\n");
+    t.erase(t.size() - 3, 1);
+    cases.push_back({"line end added", t, 10, 6});
+  }
+  {  // the CR of line 200 lost, a digit more in the last line
+    std::string t = good;
+    t.erase(lineStart(200) + 32, 1);
+    t.insert(t.size() - 2, "0");
+    cases.push_back({"line end removed", t, 200, 33});
+  }
+  {  // the line end of line 5000 moved two characters to the left
+    std::string t = good;
+    t.erase(lineStart(5000) + 32, 2);
+    t.insert(lineStart(5000) + 30, "\r\n");
+    cases.push_back({"line end moved", t, 5000, 31});
+  }
+  {  // line 7 one character short, line 8 one character long
+    std::string t = good;
+    t.erase(lineStart(7) + 3, 1);
+    t.insert(lineStart(8) + 3, "A");
+    cases.push_back({"short and long line", t, 7, 32});
+  }
+  {  // LF line ends throughout: the size filled up with digits
+    std::string t;
+    while (t.size() + 33 <= UpdateFileSize) t += std::string(32, 'a') + "\n";
+    t += std::string(UpdateFileSize - t.size(), '7');
+    cases.push_back({"LF line ends", t, 1, 33});
+  }
+  cases.push_back({"no line end at all", std::string(UpdateFileSize, 'C'), 1, 33});
+
+  for (const Case& c : cases) {
+    ASSERT_EQ(c.text.size(), UpdateFileSize) << c.what;
+    TImage image = previous;
+    int cleared = 0;
+    TUpdateFileFault fault;
+    EXPECT_EQ(ReadUpdateFile(Write("d.qv", c.text), image, [&] { ++cleared; }, &fault),
+              TUpdateFileOutcome::ShapeRefused)
+        << c.what;
+    EXPECT_EQ(cleared, 1) << c.what;
+    EXPECT_EQ(UpdateFileText(image), UpdateFileText(previous)) << c.what << ": no cell may change";
+    EXPECT_EQ(fault.Line, c.line) << c.what << ": " << fault.What;
+    EXPECT_EQ(fault.Column, c.column) << c.what << ": " << fault.What;
+  }
+}
+
+// Rows that are sent must hold hex digits (either case); the tail rows are
+// never sent, so there only the shape counts.
+TEST_F(UpdateFile, NonHexInASentRowIsRefusedInATailRowAccepted) {
+  const std::string good = GoodText(MakeSampleImage(6));
+  auto at = [](int line, int column) { return static_cast<std::size_t>(line - 1) * 34 + static_cast<std::size_t>(column - 1); };
+  for (const auto& [line, column, ch] : {std::tuple{4096, 32, 'g'}, std::tuple{4098, 1, ' '}, std::tuple{8193, 17, '\0'}}) {
+    std::string text = good;
+    text[at(line, column)] = ch;
+    TImage image;
+    TUpdateFileFault fault;
+    EXPECT_EQ(ReadUpdateFile(Write("h.qv", text), image, {}, &fault), TUpdateFileOutcome::ShapeRefused) << line;
+    EXPECT_EQ(fault.Line, line);
+    EXPECT_EQ(fault.Column, column);
+    EXPECT_NE(fault.What.find("not a hexadecimal digit"), std::string::npos) << fault.What;
+    EXPECT_EQ(image.StringGrid1.Cell(1, 1), "");
+  }
+
+  std::string text = good;
+  for (int column : {1, 2, 31, 32}) text[at(4097, column)] = 'Z';  // program memory's tail line
+  text[at(8194, 5)] = '?';                                          // data flash's tail line
+  for (char& c : text)  // lower-case digits everywhere
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   TImage image;
-  ASSERT_EQ(ReadUpdateFile(Write("lf.qv", lf), image), TUpdateFileOutcome::Read);
-  EXPECT_EQ(image.StringGrid1.Cell(1, 1), "01");
-  EXPECT_EQ(image.StringGrid1.Cell(6, 1), "ab");
-  EXPECT_EQ(image.StringGrid2.Cell(16, 4097), "89");
+  ASSERT_EQ(ReadUpdateFile(Write("t.qv", text), image), TUpdateFileOutcome::Read);
+  EXPECT_EQ(image.StringGrid1.Cell(1, 4097), "ZZ");
+  EXPECT_EQ(image.StringGrid2.Cell(3, 4097).substr(0, 1), "?");
+  EXPECT_EQ(UpdateFileText(image), text) << "cells keep the digits as written";
+}
 
-  // One long line: row 1 of program memory gets its first 32 characters, every other cell empty.
-  const std::string one(UpdateFileSize, 'C');
-  TImage filled = MakeSampleImage(2);
-  ASSERT_EQ(ReadUpdateFile(Write("one.qv", one), filled), TUpdateFileOutcome::Read);
-  EXPECT_EQ(filled.StringGrid1.Cell(16, 1), "CC");
-  EXPECT_EQ(filled.StringGrid1.Cell(1, 2), "");
-  EXPECT_EQ(filled.StringGrid2.Cell(1, 1), "");
-  EXPECT_EQ(filled.StringGrid2.Cell(16, 4097), "");
+// Anything that is not a regular file is refused at once as an input/output
+// error. Each read runs in a child under a watchdog, so a regression fails
+// instead of hanging the suite.
+TEST_F(UpdateFile, SpecialFilesAreRefusedWithoutBlocking) {
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.qv").c_str(), 0600), 0);
+  fs::create_symlink(dir_ / "pipe.qv", dir_ / "link.qv");
+  fs::create_directories(dir_ / "dir.qv");
+  fs::create_symlink("/dev/null", dir_ / "null.qv");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string sockPath = (dir_ / "sock.qv").string();
+  ASSERT_LT(sockPath.size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, sockPath.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-  // Line 10 holds 31 characters (the file keeps its size with one more elsewhere).
-  std::string text = GoodText(MakeSampleImage(3));
-  text.erase(9 * 34 + 31, 1);
-  text.insert(text.size() - 2, "0");
-  ASSERT_EQ(text.size(), UpdateFileSize);
-  TImage shortLine;
-  ASSERT_EQ(ReadUpdateFile(Write("short.qv", text), shortLine), TUpdateFileOutcome::Read);
-  EXPECT_EQ(shortLine.StringGrid1.Cell(16, 10).size(), 1u);
-  EXPECT_EQ(shortLine.StringGrid1.Cell(15, 10).size(), 2u);
-  EXPECT_EQ(shortLine.StringGrid2.Cell(16, 4097).size(), 2u) << "characters past the 32nd are ignored";
+  for (const auto& [name, code] : {std::pair{"pipe.qv", ESPIPE}, std::pair{"link.qv", ESPIPE},
+                                   std::pair{"dir.qv", EISDIR}, std::pair{"null.qv", ENODEV},
+                                   std::pair{"sock.qv", ESPIPE}}) {
+    const std::string path = (dir_ / name).string();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::alarm(5);
+      TImage image;
+      try {
+        ReadUpdateFile(path, image);
+        ::_exit(100);
+      } catch (const EInOutError& e) {
+        ::_exit(e.Code() == code && std::string(e.what()) == "I/O error " + std::to_string(code) ? 0 : 101);
+      } catch (...) {
+        ::_exit(102);
+      }
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << name << ": blocked (killed by its watchdog)";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << name;
+  }
+  ::close(sock);
 }
 
 TEST_F(UpdateFile, FileSystemErrorsCarryTheSystemText) {

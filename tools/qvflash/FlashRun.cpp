@@ -49,6 +49,19 @@ std::string PortHint(const std::string& device) {
   return "";
 }
 
+constexpr const char* kRefusedFile = "Неверный файл, проверьте файл или обновите программу загрузки";
+
+// "line 113, column 13: 'x' is not a hexadecimal digit (program memory row 113, offset 0x0706)".
+std::string DescribeFault(const TUpdateFileFault& fault) {
+  std::string text = "line " + std::to_string(fault.Line) + ", column " + std::to_string(fault.Column) + ": " + fault.What;
+  const bool program = fault.Line <= UpdateFileRegionLines;
+  const int row = program ? fault.Line : fault.Line - UpdateFileRegionLines;
+  text += std::string(" (") + (program ? "program memory" : "data flash") + " row " + std::to_string(row);
+  if (row < TImageTable::TailRow && fault.Column <= 32)
+    text += ", offset 0x" + IntToHex(static_cast<std::uint32_t>((row - 1) * 16 + (fault.Column - 1) / 2), 4);
+  return text + ")";
+}
+
 // Watches the session from outside: a complete response that is not
 // answered with a frame is a stall; so is silence past the time-out.
 class TRunWatch {
@@ -96,29 +109,6 @@ private:
 
 }  // namespace
 
-std::string CheckImageBlocks(const TImage& image) {
-  auto check = [](const TImageTable& table, int firstRow, const std::string& what) -> std::string {
-    try {
-      const std::vector<std::uint8_t> bytes = ConvertCommandText(ReadBlockText(table, firstRow));
-      if (bytes.size() == static_cast<std::size_t>(BlockDataBytes)) return "";
-      return what + " holds " + std::to_string(bytes.size()) + " bytes instead of 128";
-    } catch (const std::exception& e) {
-      return what + ": " + e.what();
-    }
-  };
-  for (int k = 0; k < DataFlashBlocks; ++k) {
-    std::string problem = check(image.StringGrid2, k * 8 + 1, "data-flash block at 0x" + IntToHex(static_cast<std::uint32_t>(k * 8), 4));
-    if (!problem.empty()) return problem;
-  }
-  for (int p = 0; p < ProgramPages; ++p)
-    for (int b = 0; b < 4; ++b) {
-      std::string problem = check(image.StringGrid1, BlockFirstRow(p, b),
-                                  "program block at 0x" + IntToHex(static_cast<std::uint32_t>(p * 512 + b * 128), 4));
-      if (!problem.empty()) return problem;
-    }
-  return "";
-}
-
 void PrintDryRun(const TImage& image, std::FILE* out) {
   std::fprintf(out, "frames: %d (512 data-flash blocks, 120 page selects, 480 program blocks)\n",
                DataFlashBlocks + ProgramPhaseFrames);
@@ -142,24 +132,22 @@ void PrintDryRun(const TImage& image, std::FILE* out) {
 int LoadImage(const std::string& file, TImage& image, std::FILE* err) {
   image.SetupHeaders();
   try {
-    switch (ReadUpdateFile(file, image)) {
+    TUpdateFileFault fault;
+    switch (ReadUpdateFile(file, image, {}, &fault)) {
       case TUpdateFileOutcome::ExtensionIgnored:
         std::fprintf(err, "qvflash: %s: not an update file (the name must end in .qv)\n", file.c_str());
         return exFileRefused;
       case TUpdateFileOutcome::SizeRefused:
-        std::fprintf(err, "qvflash: %s: Неверный файл, проверьте файл или обновите программу загрузки (%ju bytes expected)\n",
-                     file.c_str(), UpdateFileSize);
+        std::fprintf(err, "qvflash: %s: %s (%ju bytes expected)\n", file.c_str(), kRefusedFile, UpdateFileSize);
+        return exFileRefused;
+      case TUpdateFileOutcome::ShapeRefused:
+        std::fprintf(err, "qvflash: %s: %s: %s\n", file.c_str(), kRefusedFile, DescribeFault(fault).c_str());
         return exFileRefused;
       default:
         break;
     }
   } catch (const std::exception& e) {
     std::fprintf(err, "qvflash: %s: %s\n", file.c_str(), e.what());
-    return exFileRefused;
-  }
-  const std::string problem = CheckImageBlocks(image);
-  if (!problem.empty()) {
-    std::fprintf(err, "qvflash: %s: %s\n", file.c_str(), problem.c_str());
     return exFileRefused;
   }
   return exSuccess;

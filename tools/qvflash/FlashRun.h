@@ -7,15 +7,12 @@
 #include "FlashOptions.h"
 #include "ImageTable.h"
 
-// Every block of both regions converts to exactly 128 bytes; otherwise the
-// message names the first block that does not.
-std::string CheckImageBlocks(const TImage& image);
-
 // --dry-run: what would be sent, with every block's address and sum.
 void PrintDryRun(const TImage& image, std::FILE* out);
 
 // Reads the update file as the window does. Returns exSuccess or
-// exFileRefused (with the reason printed on `err`).
+// exFileRefused (with the reason printed on `err`; for a damaged file the
+// first offending line and column).
 int LoadImage(const std::string& file, TImage& image, std::FILE* err);
 
 // Runs the whole tool; `err` gets messages and progress, `out` listings.
