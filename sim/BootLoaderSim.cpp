@@ -220,11 +220,12 @@ void TBootLoaderSim::Run() {
     {
       std::lock_guard lock(mutex_);
       auto image = std::make_shared<TImage>();
-      const int cycles = result_.Cycles + 1;
-      const bool faultInjected = result_.FaultInjected;
-      result_ = TSimResult{};
-      result_.Cycles = cycles;
-      result_.FaultInjected = faultInjected;
+      TSimResult carried;
+      carried.Cycles = result_.Cycles + 1;
+      carried.FaultInjected = result_.FaultInjected;
+      carried.Devices = result_.Devices;
+      carried.DevicesComplete = result_.DevicesComplete;
+      result_ = std::move(carried);
       for (int row = 1; row < TImageTable::StoredRows; ++row)
         for (int col = 1; col < TImageTable::ColCount; ++col) {
           image->StringGrid1.SetCell(col, row, "FF");
@@ -233,26 +234,40 @@ void TBootLoaderSim::Run() {
       result_.Received = image;
     }
     if (Greet()) Frames();
-    bool again = false;
+    bool again = false, deviceDone = false;
     {
       std::lock_guard lock(mutex_);
-      if (result_.CompletionSeen || result_.HungUp || master_ < 0) {
+      if (result_.CompletionSeen) {
+        deviceDone = true;
+        ++result_.Devices;
+        if (result_.Complete()) ++result_.DevicesComplete;
+        again = result_.Devices < options_.Devices && master_ >= 0;
+      } else if (result_.HungUp || master_ < 0) {
         again = false;
       } else {
         result_.LoaderClosed = !loaderOpen_.load();
         again = result_.LoaderClosed && options_.Regreet;
       }
     }
+    if (deviceDone && options_.OnDeviceDone) options_.OnDeviceDone(Result());
+    // The next device greets only after the loader has let go of this one.
+    if (again && deviceDone && !WaitLoaderGone()) break;
     if (!again) break;
   }
   finished_ = true;
   // Keep watching until the loader lets go of the port (or the engine stops).
+  WaitLoaderGone();
+}
+
+bool TBootLoaderSim::WaitLoaderGone() {
+  // No input is asked for, so bytes left unread never wake this wait.
   while (loaderOpen_.load() && master_ >= 0) {
     pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, 0, 0}};
-    if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
-    if (p[0].revents & POLLIN) break;
+    if (::poll(p, 2, -1) < 0 && errno != EINTR) return false;
+    if (p[0].revents & POLLIN) return false;
     if (p[1].revents & (POLLHUP | POLLERR)) loaderOpen_ = false;
   }
+  return master_ >= 0;
 }
 
 bool TBootLoaderSim::WaitForLoader() {

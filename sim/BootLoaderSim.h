@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,8 @@ enum class TSimFault {
   HangUp,      // the device hangs up after receiving frame FaultFrame
 };
 
+struct TSimResult;
+
 struct TSimOptions {
   int Baud = 0;                // >0: bytes take their wire time (10 bits) in both directions
   int Chunk = 0;               // >0: responses go out in pieces of this many bytes
@@ -36,6 +39,11 @@ struct TSimOptions {
   TSimFault Fault = TSimFault::None;
   int FaultFrame = 1;          // frames counted from 1 over the whole load
   bool Regreet = false;        // after the loader closes without completing, greet the next opening
+  int Devices = 1;             // devices played in a row: after a completion the next one greets
+                               // once the loader has closed the port and opened it again
+  // Called on the device thread when a device has received the completion
+  // command, with that device's result (the image is its own).
+  std::function<void(const TSimResult&)> OnDeviceDone;
   int GreetDelayMs = 20;       // pause between the loader's opening and the first greeting
   int GreetIntervalMs = 250;   // greet again after this much silence
   std::string LinkPath;        // also make a symbolic link to the device here
@@ -43,6 +51,8 @@ struct TSimOptions {
 
 struct TSimResult {
   int Cycles = 0;               // greeting cycles started (loader openings)
+  int Devices = 0;              // devices that received the completion command (all cycles)
+  int DevicesComplete = 0;      // of those, the ones that received every block in order
   int Greetings = 0;            // 0x55 greetings sent in the last cycle
   bool HandshakeDone = false;   // 0x55 0x33 0xCC came and 0xAA went out
   int FramesReceived = 0;       // frames of the last cycle, completion not counted
@@ -102,6 +112,7 @@ public:
 private:
   void Run();
   bool WaitForLoader();
+  bool WaitLoaderGone();
   bool Greet();
   void Frames();
   void HandleFrame(const std::uint8_t* frame, int length);

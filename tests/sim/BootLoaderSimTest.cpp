@@ -150,6 +150,36 @@ TEST(BootLoaderSim, AfterAStallTheNextOpeningGetsANewGreetingCycle) {
   EXPECT_TRUE(r.Complete()) << r.FirstMismatch;
 }
 
+TEST(BootLoaderSim, SeveralDevicesInARowEachGreetOnceTheLoaderReopens) {
+  TSimOptions options;
+  options.Devices = 3;
+  std::vector<TSimResult> done;
+  options.OnDeviceDone = [&](const TSimResult& r) { done.push_back(r); };
+  TBootLoaderSim sim(options);
+  sim.Start();
+  for (int device = 1; device <= 3; ++device) {
+    TScriptedLoader loader(sim.SlavePath(), Sample());
+    ASSERT_TRUE(loader.Open()) << device;
+    EXPECT_EQ(loader.Run().Stall, "") << device;
+    // The next device waits for the port to be let go of: nothing greets this opening again.
+    EXPECT_FALSE(loader.AwaitByte(0x55, 100)) << device;
+    EXPECT_EQ(sim.Finished(), device == 3);
+  }
+  ASSERT_TRUE(sim.WaitFinished(5s));
+  sim.Stop();
+  const TSimResult r = sim.Result();
+  EXPECT_EQ(r.Devices, 3);
+  EXPECT_EQ(r.DevicesComplete, 3);
+  EXPECT_EQ(r.Cycles, 3);
+  ASSERT_EQ(done.size(), 3u);
+  for (const TSimResult& device : done) {
+    EXPECT_TRUE(device.Complete()) << device.FirstMismatch;
+    ASSERT_TRUE(device.Received);
+    EXPECT_EQ(CompareSentRegions(Sample(), *device.Received), "");
+  }
+  EXPECT_NE(done[0].Received, done[2].Received) << "each device keeps its own image";
+}
+
 TEST(BootLoaderSim, GreetsOnlyOnceOpenedAndAgainUntilAnswered) {
   TSimOptions options;
   options.GreetIntervalMs = 60;

@@ -3,6 +3,7 @@
 // every block of both regions arrived in order and the completion came.
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,8 @@ const char* const kUsage =
     "  --silence N          no response to frame N\n"
     "  --hangup N           hang up after receiving frame N\n"
     "  --regreet            after a stall, greet again when the loader reopens the port\n"
+    "  --repeat N           play N devices in a row: after each completion the next one\n"
+    "                       greets when the loader opens the port again (default 1)\n"
     "  --write FILE.qv      write the received image as an update file\n"
     "  --expect FILE.qv     compare the received image with this update file\n"
     "  --timeout SECONDS    give up after this long (default: wait for the loader)\n"
@@ -38,7 +41,8 @@ const char* const kUsage =
     "  --make-sample FILE   write a sample update file (every cell filled) and exit\n"
     "Frames are counted from 1 over the whole load: data-flash blocks 1..512,\n"
     "then page selects and program blocks 513..1112.\n"
-    "Exit status: 0 complete (and equal to --expect), 1 incomplete or different,\n"
+    "Exit status: 0 complete (and equal to --expect; with --repeat, every device),\n"
+    "1 incomplete or different,\n"
     "2 usage or set-up error.\n";
 
 int ParseInt(const char* text, const char* option) {
@@ -87,6 +91,13 @@ int main(int argc, char** argv) {
     else if (arg == "--silence") fault(TSimFault::Silence);
     else if (arg == "--hangup") fault(TSimFault::HangUp);
     else if (arg == "--regreet") options.Regreet = true;
+    else if (arg == "--repeat") {
+      options.Devices = ParseInt(value(), "--repeat");
+      if (options.Devices < 1) {
+        std::fprintf(stderr, "qvsim: --repeat needs at least 1 device\n");
+        return 2;
+      }
+    }
     else if (arg == "--write") writePath = value();
     else if (arg == "--expect") expectPath = value();
     else if (arg == "--timeout") timeoutSeconds = ParseInt(value(), "--timeout");
@@ -128,6 +139,18 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // With several devices, each one's image is checked as it completes.
+  std::atomic<int> devicesDifferent{0};
+  if (options.Devices > 1) {
+    options.OnDeviceDone = [&](const TSimResult& r) {
+      const std::string different = !expectPath.empty() && r.Received ? CompareSentRegions(expected, *r.Received) : "";
+      if (!different.empty()) ++devicesDifferent;
+      if (!quiet)
+        std::fprintf(stderr, "qvsim: device %d of %d: %s%s%s\n", r.Devices, options.Devices,
+                     r.Complete() ? "complete" : "incomplete", different.empty() ? "" : "; differs at ",
+                     different.c_str());
+    };
+  }
   TBootLoaderSim sim(options);
   try {
     sim.Start();
@@ -165,7 +188,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "qvsim: %s: %s\n", writePath.c_str(), e.what());
     }
   }
-  const bool ok = r.Complete() && difference.empty();
+  const bool ok = r.Complete() && difference.empty() && r.DevicesComplete == options.Devices && devicesDifferent == 0;
   if (!quiet) {
     std::fprintf(stderr,
                  "qvsim: %s: %d frames (%d data-flash blocks, %d page selects, %d program blocks), "
