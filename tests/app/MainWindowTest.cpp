@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QComboBox>
+#include "PortComboBox.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -37,7 +37,10 @@ protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("qvwindow-" + std::to_string(::getpid()));
     fs::create_directories(dir_);
-    SetErrorPresenter([this](const QString& text) { errors_.push_back(text); });
+    SetErrorPresenter([this](const QString& text, const QString& hint) {
+      errors_.push_back(text);
+      hints_.push_back(hint);
+    });
     std::vector<TPortEntry> extra{{QStringLiteral("Симулятор"), [this] { return simulator_.StartDevice(); }},
                                   {QStringLiteral("Нет порта"), [] { return std::string("/dev/qv-missing"); }}};
     form_ = std::make_unique<TForm1>(std::move(extra));
@@ -89,7 +92,7 @@ protected:
   fs::path dir_;
   TDemoSimulator simulator_;
   std::unique_ptr<TForm1> form_;
-  std::vector<QString> errors_, readerMessages_;
+  std::vector<QString> errors_, hints_, readerMessages_;
 };
 
 TEST_F(Window, FreshStart) {

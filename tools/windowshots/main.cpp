@@ -3,7 +3,7 @@
 // phase and after the load (and the debug page), for a person to look at.
 // Run it under a display, e.g. xvfb-run -a -s "-screen 0 1024x768x24".
 #include <QApplication>
-#include <QComboBox>
+#include "PortComboBox.h"
 #include <QDir>
 #include <QPixmap>
 #include <QScreen>
