@@ -396,7 +396,16 @@ void TForm1::SetStatusText(const std::string& text) { SetStatus(QString::fromStd
 
 void TForm1::ClearDebugLog() { Memo1->clear(); }
 
-void TForm1::AppendDebugLog(const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); }
+void TForm1::AppendDebugLog(const std::string& line) {
+  Memo1->appendPlainText(QString::fromStdString(line));
+  // The first line after a clear lands where the pane's cursor stands and
+  // carries it to its end; the pane would then open scrolled to that column.
+  QTextCursor cursor = Memo1->textCursor();
+  if (cursor.positionInBlock() != 0) {
+    cursor.movePosition(QTextCursor::StartOfBlock);
+    Memo1->setTextCursor(cursor);
+  }
+}
 
 void TForm1::SetCommandListing(std::vector<std::string> lines) {
   QString text;
