@@ -107,9 +107,3 @@ std::vector<TPortInfo> ListPorts(const TPortRoots& roots) {
   for (TPortInfo& adapter : DetectSerialAdapters(roots)) ports.push_back(std::move(adapter));
   return ports;
 }
-
-std::vector<std::string> AvailablePortNames() {
-  std::vector<std::string> names;
-  for (const TPortInfo& port : ListPorts()) names.push_back(port.name);
-  return names;
-}

@@ -35,5 +35,3 @@ std::vector<std::string> ClassicPortNames();
 std::vector<TPortInfo> DetectSerialAdapters(const TPortRoots& roots = {});
 // COM1..COM8, then the adapters.
 std::vector<TPortInfo> ListPorts(const TPortRoots& roots = {});
-// The names of ListPorts().
-std::vector<std::string> AvailablePortNames();
