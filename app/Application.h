@@ -8,11 +8,26 @@
 #include "QtMainThreadRunner.h"
 #include "Unit1.h"
 
-// Sets the application title, hands the serial component's calls to Qt's
-// thread, and shows uncaught errors in the error box. Returns the runner,
-// which the caller shuts down when the event loop has ended.
+// Qt's own Russian texts (file dialog, standard buttons), whatever the
+// system's language. Returns false when the translations are not installed.
+bool InstallQtTranslations(QCoreApplication& app);
+
+// Sets the application's names and version, Qt's Russian texts, hands the
+// serial component's calls to Qt's thread, and shows uncaught errors in the
+// error box. Returns the runner, which the caller shuts down when the event
+// loop has ended.
 std::shared_ptr<TQtMainThreadRunner> InitApplication(QApplication& app);
+
+// Creates the application. When no window system can be reached, says so in
+// one line on stderr and ends the process with status 1 instead of aborting.
+std::unique_ptr<QApplication> StartApplication(int& argc, char** argv, const char* program);
+
+struct TLoaderStart {
+  std::vector<TPortEntry> extraPorts;  // after COM1..COM8 and the adapters
+  QString dialogFolder;                // where the file dialog opens; empty: the working folder
+  QString file;                        // loaded once the window shows, as if picked; empty: none
+};
 
 // Start-up: the main window (its creation handler runs as it is made), the
 // hidden port-selection window, then the message loop.
-int RunLoader(QApplication& app, std::vector<TPortEntry> extraPorts);
+int RunLoader(QApplication& app, TLoaderStart start);

@@ -19,13 +19,15 @@ QString ErrorBoxText(const QString& message) {
 
 void SetErrorPresenter(TErrorPresenter presenter) { Presenter() = std::move(presenter); }
 
-void ShowErrorBox(const QString& message) {
+void ShowErrorBox(const QString& message, const QString& hint) {
   const QString text = ErrorBoxText(message);
   if (Presenter()) {
-    Presenter()(text);
+    Presenter()(text, hint);
     return;
   }
   QMessageBox box(QMessageBox::Critical, ApplicationTitle, text, QMessageBox::Ok, QApplication::activeWindow());
+  // The message stays as the component words it; the hint goes below it.
+  box.setInformativeText(hint);
   box.exec();
 }
 

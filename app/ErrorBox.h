@@ -11,10 +11,11 @@ inline const QString ApplicationTitle = QStringLiteral("Загрузчик об�
 // code is greater than that of ".".
 QString ErrorBoxText(const QString& message);
 
-// Shows the box (error icon, OK, the application title). Tests replace the
-// presenter to see what would be shown.
-void ShowErrorBox(const QString& message);
-using TErrorPresenter = std::function<void(const QString& text)>;
+// Shows the box (error icon, OK, the application title) with the message as
+// its text and, when there is one, a hint below it saying what the user can
+// do. Tests replace the presenter to see what would be shown.
+void ShowErrorBox(const QString& message, const QString& hint = {});
+using TErrorPresenter = std::function<void(const QString& text, const QString& hint)>;
 void SetErrorPresenter(TErrorPresenter presenter);  // empty: the real box
 
 // Runs `step`; an exception that escapes it is shown in the error box.

@@ -1,13 +1,18 @@
 #include "Unit1.h"
 
-#include <QComboBox>
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QTableView>
@@ -22,7 +27,10 @@
 #include "ImageTableModel.h"
 #include "LedIndicator.h"
 #include "LoaderSettings.h"
-#include "PortList.h"
+#include "PortComboBox.h"
+#include "PortHint.h"
+#include "PortProblem.h"
+#include "StatusTexts.h"
 #include "UpdateFile.h"
 
 namespace {
@@ -31,8 +39,12 @@ constexpr int kClientWidth = 805;
 constexpr int kClientHeight = 580;
 const QString kRefusedFile = QStringLiteral("Неверный файл, проверьте файл или обновите программу загрузки");
 const QString kRefusedFileStatus = QStringLiteral("Проверьте файл или обновите программу загрузки");
-const QString kStoppedForNewFile =
-    QStringLiteral("Загрузка остановлена: загружен новый файл. Запустите загрузку заново");
+// Short enough for the status band in the classic face's stand-in.
+const QString kStoppedForNewFile = QStringLiteral("Загрузка остановлена: выбран новый файл");
+// Item data of the port list: the port's name (or an extra entry's label),
+// and for extra entries their index.
+constexpr int kPortKeyRole = Qt::UserRole;
+constexpr int kExtraPortRole = Qt::UserRole + 1;
 
 QPlainTextEdit* MakeMemo(QWidget* parent) {
   auto* memo = new QPlainTextEdit(parent);
@@ -119,7 +131,8 @@ void ConfigureSwitch(TColorButton* button) {
 
 }  // namespace
 
-TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent)
+    : QWidget(parent), extraPorts_(std::move(extraPorts)) {
   setWindowTitle(MainWindowCaption);
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
@@ -132,7 +145,9 @@ TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent) : QWidget(pa
   session_ = std::make_unique<TBootSession>(image_, portLink_, static_cast<ISessionPanes&>(*this));
 
   CreateControls();
-  FillPortList(std::move(extraPorts));
+  CreateShortcuts();
+  RefreshPortList();
+  ComboBox1->setCurrentIndex(0);
   FormCreate();
 }
 
@@ -172,13 +187,13 @@ void TForm1::CreateControls() {
   LedIndicator1 = new TLedIndicator(this, QStringLiteral("LedIndicator1"));
   ConfigureLed(LedIndicator1, QStringLiteral("Отклик от БК"), 8, 72, 113, 25);
 
-  ComboBox1 = new QComboBox(this);
+  ComboBox1 = new TPortComboBox(this);
   ComboBox1->setGeometry(216, 72, 129, 22);
-  ComboBox1->setEditable(false);
+  ComboBox1->BeforePopup = [this] { RefreshPortList(); };
 
   ColorButton4 = new TColorButton(this);
   ConfigureSwitch(ColorButton4);
-  ColorButton4->OnClick = [this](QObject*) { Guarded([this] { ColorButton4Click(); }); };
+  ColorButton4->OnClick = [this](QObject*) { GuardedSwitchStep(); };
 
   PageControl1 = new QTabWidget(this);
   PageControl1->setGeometry(8, 112, 793, 441);
@@ -224,6 +239,7 @@ void TForm1::CreateTables() {
     grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grid->horizontalHeader()->setDefaultSectionSize(44);
     grid->horizontalHeader()->setMinimumSectionSize(10);
+    grid->horizontalHeader()->setFixedHeight(24);  // as tall as the rows
     grid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grid->verticalHeader()->setDefaultSectionSize(24);
     grid->verticalHeader()->setFixedWidth(44);
@@ -244,16 +260,50 @@ void TForm1::CreateDebugPage() {
   PageControl1->addTab(page, QStringLiteral("Окно отладки"));
 }
 
-void TForm1::FillPortList(std::vector<TPortEntry> extraPorts) {
-  for (const std::string& name : AvailablePortNames()) {
-    ComboBox1->addItem(QString::fromStdString(name));
-    resolvers_.emplace_back();
+void TForm1::CreateShortcuts() {
+  auto* open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
+  connect(open, &QShortcut::activated, this, [this] { Guarded([this] { SpeedButton1Click(); }); });
+  auto* toggle = new QShortcut(QKeySequence(Qt::Key_F9), this);
+  connect(toggle, &QShortcut::activated, this, [this] { ClickSwitch(); });
+}
+
+void TForm1::ClickSwitch() {
+  // The press and release a mouse click makes, so the switch toggles and
+  // runs its handler exactly as it does for the mouse.
+  const QPointF centre = QRectF(ColorButton4->rect()).center();
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, centre, ColorButton4->mapToGlobal(centre), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(ColorButton4, &event);
   }
-  for (TPortEntry& entry : extraPorts) {
-    ComboBox1->addItem(entry.label);
-    resolvers_.push_back(std::move(entry.resolve));
+}
+
+void TForm1::RefreshPortList() {
+  const QString chosen = ComboBox1->currentData(kPortKeyRole).toString();
+  const QSignalBlocker quiet(ComboBox1);
+  ComboBox1->clear();
+  for (const TPortInfo& port : ListPorts(PortRoots)) {
+    ComboBox1->addItem(QString::fromStdString(port.label), QString::fromStdString(port.name));
+    if (!port.description.empty()) ComboBox1->setItemData(ComboBox1->count() - 1, QString::fromStdString(port.devicePath), Qt::ToolTipRole);
   }
-  ComboBox1->setCurrentIndex(0);
+  for (std::size_t i = 0; i < extraPorts_.size(); ++i) {
+    ComboBox1->addItem(extraPorts_[i].label, extraPorts_[i].label);
+    ComboBox1->setItemData(ComboBox1->count() - 1, static_cast<int>(i), kExtraPortRole);
+  }
+  const int index = ComboBox1->findData(chosen, kPortKeyRole);
+  ComboBox1->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+std::vector<QString> TForm1::StatusTexts() {
+  std::vector<QString> texts{kRefusedFileStatus, kStoppedForNewFile};
+  for (const char* text : kSessionStatusTexts) texts.push_back(QString::fromUtf8(text));
+  return texts;
+}
+
+void TForm1::SetStatus(const QString& text) {
+  Label2->setText(text);
+  const bool cut = QFontMetrics(Label2->font()).horizontalAdvance(text) > Label2->contentsRect().width();
+  Label2->setToolTip(cut ? text : QString());
 }
 
 // ---- handlers ----
@@ -266,7 +316,10 @@ void TForm1::FormCreate() {
 }
 
 std::optional<QString> TForm1::RunOpenDialog() {
-  QFileDialog dialog(this, QStringLiteral("Файл для загрузки"));
+  QFileDialog dialog(this, QStringLiteral("Файл для загрузки"), DialogFolder);
+  // Qt's own dialog speaks Russian in every locale; a desktop's native one
+  // would follow the system's language.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setNameFilters({QStringLiteral("Файлы обновления БК серии QV (*.qv *.QV *.Qv *.qV)"),
                          QStringLiteral("Все файлы (*)")});
   dialog.setFileMode(QFileDialog::ExistingFile);
@@ -277,7 +330,11 @@ std::optional<QString> TForm1::RunOpenDialog() {
 void TForm1::SpeedButton1Click() {
   const std::optional<QString> chosen = ChooseUpdateFile ? ChooseUpdateFile() : RunOpenDialog();
   if (!chosen) return;
-  Edit1->setText(*chosen);
+  OpenUpdateFile(*chosen);
+}
+
+void TForm1::OpenUpdateFile(const QString& path) {
+  Edit1->setText(QFileInfo(path).absoluteFilePath());
   const std::string name = QFile::encodeName(Edit1->text()).toStdString();
   const TUpdateFileOutcome outcome = ReadUpdateFile(name, image_, [this] {
     ClearDebugLog();
@@ -291,7 +348,7 @@ void TForm1::SpeedButton1Click() {
       QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, kRefusedFile, QMessageBox::Ok, this);
       box.exec();
     }
-    Label2->setText(kRefusedFileStatus);
+    SetStatus(kRefusedFileStatus);
     return;
   }
   if (outcome != TUpdateFileOutcome::Read) return;
@@ -306,27 +363,50 @@ void TForm1::StopLoadForNewFile() {
   if (!ColorButton4->Checked()) return;
   ColorButton4->SetChecked(false);
   session_->ColorButton4Click();
-  Label2->setText(kStoppedForNewFile);
+  SetStatus(kStoppedForNewFile);
 }
 
 void TForm1::ColorButton4Click() { session_->ColorButton4Click(); }
+
+void TForm1::GuardedSwitchStep() {
+  try {
+    ColorButton4Click();
+  } catch (const ESerialPortError& e) {
+    const std::string name = SerialPort1.DeviceName();
+    ShowErrorBox(QString::fromStdString(e.what()),
+                 PortHintText(name, DiagnosePortError(name, e.what(), PortRoots)));
+  } catch (...) {
+    ShowException(std::current_exception());
+  }
+}
 
 void TForm1::SerialPort1RxChar(int count) { session_->SerialPort1RxChar(count); }
 
 // ---- panes ----
 
 std::string TForm1::SelectedPortName() const {
-  const int index = ComboBox1->currentIndex();
-  if (index >= 0 && index < static_cast<int>(resolvers_.size()) && resolvers_[static_cast<std::size_t>(index)])
-    return resolvers_[static_cast<std::size_t>(index)]();
-  return ComboBox1->currentText().toStdString();
+  const QVariant extra = ComboBox1->currentData(kExtraPortRole);
+  if (extra.isValid()) {
+    const TPortEntry& entry = extraPorts_.at(static_cast<std::size_t>(extra.toInt()));
+    if (entry.resolve) return entry.resolve();
+  }
+  return ComboBox1->currentData(kPortKeyRole).toString().toStdString();
 }
 
-void TForm1::SetStatusText(const std::string& text) { Label2->setText(QString::fromStdString(text)); }
+void TForm1::SetStatusText(const std::string& text) { SetStatus(QString::fromStdString(text)); }
 
 void TForm1::ClearDebugLog() { Memo1->clear(); }
 
-void TForm1::AppendDebugLog(const std::string& line) { Memo1->appendPlainText(QString::fromStdString(line)); }
+void TForm1::AppendDebugLog(const std::string& line) {
+  Memo1->appendPlainText(QString::fromStdString(line));
+  // The first line after a clear lands where the pane's cursor stands and
+  // carries it to its end; the pane would then open scrolled to that column.
+  QTextCursor cursor = Memo1->textCursor();
+  if (cursor.positionInBlock() != 0) {
+    cursor.movePosition(QTextCursor::StartOfBlock);
+    Memo1->setTextCursor(cursor);
+  }
+}
 
 void TForm1::SetCommandListing(std::vector<std::string> lines) {
   QString text;

@@ -10,11 +10,11 @@
 
 #include "BootSession.h"
 #include "ImageTable.h"
+#include "PortList.h"
 #include "SerialPort.h"
 #include "SerialSessionPort.h"
 #include "SessionLinks.h"
 
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -25,6 +25,7 @@ class TColorButton;
 class TGauge;
 class TImageTableModel;
 class TLedIndicator;
+class TPortComboBox;
 
 inline const QString MainWindowCaption = QStringLiteral("Загрузчик ПО в БК ВЕЛТ серии QV v.1.3");
 
@@ -47,10 +48,27 @@ public:
   void ColorButton4Click();
   void SerialPort1RxChar(int count);
 
+  // The reader's steps after the dialog, for a file named on the command line.
+  void OpenUpdateFile(const QString& path);
+
   // Replaceable for tests: the open-file dialog (empty result: cancelled) and
   // the reader's plain message box.
   std::function<std::optional<QString>()> ChooseUpdateFile;
   std::function<void(const QString& text)> ShowReaderMessage;
+  // Where the open-file dialog starts; empty: the working folder.
+  QString DialogFolder;
+  // Where the port list and the port errors' hints look for devices.
+  TPortRoots PortRoots;
+
+  // Every text the status line can show.
+  static std::vector<QString> StatusTexts();
+  // The status line: the text, and as its tooltip when it is wider than the band.
+  void SetStatus(const QString& text);
+  // Reads the ports again, keeping the chosen one while it is there; the
+  // list does this each time it is opened.
+  void RefreshPortList();
+  // F9: what a click on the switch does.
+  void ClickSwitch();
 
   // Controls, named as the window has always named them.
   QLabel* Label1 = nullptr;
@@ -59,7 +77,7 @@ public:
   QLabel* Label2 = nullptr;
   TLedIndicator* LedIndicator3 = nullptr;
   TLedIndicator* LedIndicator1 = nullptr;
-  QComboBox* ComboBox1 = nullptr;
+  TPortComboBox* ComboBox1 = nullptr;
   TColorButton* ColorButton4 = nullptr;
   QTabWidget* PageControl1 = nullptr;
   QTableView* StringGrid1 = nullptr;
@@ -102,14 +120,15 @@ private:
   void CreateControls();
   void CreateTables();
   void CreateDebugPage();
-  void FillPortList(std::vector<TPortEntry> extraPorts);
+  void CreateShortcuts();
   void StopLoadForNewFile();
   std::optional<QString> RunOpenDialog();
+  void GuardedSwitchStep();
 
   TImage image_;
   TImageTableModel* model1_ = nullptr;
   TImageTableModel* model2_ = nullptr;
-  std::vector<std::function<std::string()>> resolvers_;  // one per ComboBox1 item; empty: the label is the name
+  std::vector<TPortEntry> extraPorts_;
   int listingLines_ = 0;
   TSerialSessionPort portLink_{SerialPort1};
   std::unique_ptr<TBootSession> session_;

@@ -1,32 +1,24 @@
 // qvdemo: the loader's window with one more port, "Симулятор", a simulated
 // device on a pseudo-terminal, so that a whole load can be watched without
-// hardware. It keeps a sample update file, made by the format's writer,
-// beside itself and opens the file dialog there.
-#include <QApplication>
-#include <QDir>
+// hardware. It keeps a sample update file in the user's data folder and
+// opens the file dialog there.
 #include <QFileInfo>
-#include <cstdio>
 
 #include "Application.h"
+#include "DemoSample.h"
 #include "DemoSimulator.h"
-#include "SampleImage.h"
-#include "UpdateFile.h"
-#include <QFile>
+#include "WindowCommandLine.h"
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  const QString folder = QCoreApplication::applicationDirPath();
-  const QString sample = QDir(folder).filePath(QStringLiteral("sample.qv"));
-  if (!QFileInfo::exists(sample)) {
-    try {
-      WriteUpdateFile(QFile::encodeName(sample).toStdString(), MakeSampleImage(1));
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "qvdemo: cannot write %s: %s\n", qPrintable(sample), e.what());
-    }
-  }
-  QDir::setCurrent(folder);
+  const TWindowCommandLine line = ParseWindowCommandLine(argc, argv);
+  if (const int status = AnswerWithoutWindow("qvdemo", line, argc, argv); status >= 0) return status;
+  const std::unique_ptr<QApplication> app = StartApplication(argc, argv, "qvdemo");
+  const QString sample = EnsureDemoSample();
 
   TDemoSimulator simulator;
-  std::vector<TPortEntry> ports{{QStringLiteral("Симулятор"), [&simulator] { return simulator.StartDevice(); }}};
-  return RunLoader(app, std::move(ports));
+  TLoaderStart start;
+  start.extraPorts.push_back({QStringLiteral("Симулятор"), [&simulator] { return simulator.StartDevice(); }});
+  start.dialogFolder = QFileInfo(sample).absolutePath();
+  start.file = QString::fromStdString(line.file);
+  return RunLoader(*app, std::move(start));
 }

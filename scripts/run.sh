@@ -10,8 +10,8 @@ sample="$bin/app/sample.qv"
 [ -f "$sample" ] || "$bin/tools/qvsim/qvsim" --make-sample "$sample" >/dev/null
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  echo "Starting qvdemo: press \"...\", pick $sample, choose \"Симулятор\" in the port list and turn on the switch."
-  exec "$bin/app/qvdemo"
+  echo "Starting qvdemo with $sample loaded: choose \"Симулятор\" in the port list and turn on the switch."
+  exec "$bin/app/qvdemo" "$sample"
 fi
 
 cat <<MSG

@@ -8,6 +8,10 @@ packages=(
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth fonts-dejavu-core
+  # Qt's Russian texts and the stand-in for the window's "MS Sans Serif"
+  qt6-translations-l10n fonts-liberation2
+  # checks of the desktop entries and the MIME type
+  desktop-file-utils shared-mime-info libxml2-utils
   dpkg-dev fakeroot file
 )
 

@@ -4,16 +4,11 @@
 
 #include "FrameEncoding.h"
 #include "HexText.h"
+#include "StatusTexts.h"
 
 namespace {
 
 constexpr int kReceiveBufferSize = 1024;
-constexpr const char* kLinkSetUp = "Установка связи с БК";
-constexpr const char* kLinkEstablished = "Связь с БК установлена";
-constexpr const char* kLoadingDataFlash = "Загрузка в дата-флешь";
-constexpr const char* kLoadingProgram = "Загрузка в память программ";
-constexpr const char* kLoadingDone = "Загрузка завершена";
-constexpr const char* kEmptyResponse = "Внимание!!! Возникла ошибка - перезапустите процесс программирования";
 
 std::string Hex(std::int64_t value, int digits) { return IntToHex(static_cast<std::uint32_t>(value), digits); }
 

@@ -7,9 +7,23 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace {
+
+// Faces with metrics close to the classic ones, for systems that lack them:
+// the window's texts were fitted to the classic widths.
+QString StandIn(const QString& face) {
+    if (face.compare(QStringLiteral("MS Sans Serif"), Qt::CaseInsensitive) == 0) return StandInForMsSansSerif;
+    return {};
+}
+
+}  // namespace
+
 QFont MakeFont(const QString& face, int height, bool bold) {
     QFont font;
-    font.setFamilies(QStringList{face, QStringLiteral("sans-serif")});
+    QStringList families{face};
+    if (const QString standIn = StandIn(face); !standIn.isEmpty()) families << standIn;
+    families << QStringLiteral("sans-serif");
+    font.setFamilies(families);
     font.setStyleHint(QFont::SansSerif);
     font.setBold(bold);
     if (height < 0) {

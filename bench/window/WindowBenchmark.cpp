@@ -4,7 +4,7 @@
 // it), and memory over many loads in a row (30, or the number given).
 // Offscreen unless a display is set.
 #include <QApplication>
-#include <QComboBox>
+#include "PortComboBox.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <QComboBox>
+#include "PortComboBox.h"
 #include <QLabel>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QFontInfo>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -20,9 +27,12 @@
 #include "DemoSimulator.h"
 #include "ErrorBox.h"
 #include "EventLoopWait.h"
+#include "FakeDevices.h"
+#include "Fonts.h"
 #include "Gauges.h"
 #include "LedIndicator.h"
 #include "SampleImage.h"
+#include "StatusTexts.h"
 #include "Unit1.h"
 #include "UpdateFile.h"
 
@@ -37,7 +47,10 @@ protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() / ("qvwindow-" + std::to_string(::getpid()));
     fs::create_directories(dir_);
-    SetErrorPresenter([this](const QString& text) { errors_.push_back(text); });
+    SetErrorPresenter([this](const QString& text, const QString& hint) {
+      errors_.push_back(text);
+      hints_.push_back(hint);
+    });
     std::vector<TPortEntry> extra{{QStringLiteral("Симулятор"), [this] { return simulator_.StartDevice(); }},
                                   {QStringLiteral("Нет порта"), [] { return std::string("/dev/qv-missing"); }}};
     form_ = std::make_unique<TForm1>(std::move(extra));
@@ -89,7 +102,7 @@ protected:
   fs::path dir_;
   TDemoSimulator simulator_;
   std::unique_ptr<TForm1> form_;
-  std::vector<QString> errors_, readerMessages_;
+  std::vector<QString> errors_, hints_, readerMessages_;
 };
 
 TEST_F(Window, FreshStart) {
@@ -293,6 +306,150 @@ TEST_F(Window, ADamagedFileIsRefusedLikeAWrongSize) {
     EXPECT_EQ(Cell(form_->StringGrid2, 3, 17), QString::fromStdString(sample.StringGrid2.Cell(3, 17)));
     EXPECT_TRUE(errors_.empty());
   }
+}
+
+TEST_F(Window, CaptionIsExactlyTheWindowsOwn) {
+  EXPECT_EQ(form_->windowTitle(), MainWindowCaption);
+  // A display name set apart from the program's name is appended to every caption.
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+  EXPECT_NE(QCoreApplication::applicationName(), ApplicationTitle);
+}
+
+TEST_F(Window, EveryStatusTextFitsTheBandOrShowsInItsTooltip) {
+  const QString family = QFontInfo(form_->Label2->font()).family();
+  if (family != StandInForMsSansSerif)
+    GTEST_SKIP() << "the status band is drawn in " << family.toStdString() << ", not "
+                 << StandInForMsSansSerif.toStdString() << " (scripts/setup.sh installs fonts-liberation2)";
+  const QFontMetrics metrics(form_->Label2->font());
+  const int band = form_->Label2->contentsRect().width();
+  const QString tooLong = QString::fromUtf8(kEmptyResponse);  // no face fits it in 433 px
+  for (const QString& text : TForm1::StatusTexts()) {
+    form_->SetStatus(text);
+    EXPECT_EQ(form_->Label2->text().toStdString(), text.toStdString());
+    const int width = metrics.horizontalAdvance(text);
+    if (text == tooLong) {
+      EXPECT_GT(width, band);
+      EXPECT_EQ(form_->Label2->toolTip().toStdString(), text.toStdString()) << "the cut text in full";
+    } else {
+      EXPECT_LE(width, band) << text.toStdString() << " is " << width << " px";
+      EXPECT_EQ(form_->Label2->toolTip().toStdString(), "") << text.toStdString();
+    }
+  }
+}
+
+TEST_F(Window, PortListIsReadAgainWhenOpened) {
+  TFakeDevices fake;
+  form_->PortRoots = fake.Roots();
+  auto open = [&] {
+    form_->ComboBox1->showPopup();
+    form_->ComboBox1->hidePopup();
+  };
+  open();
+  EXPECT_EQ(form_->ComboBox1->count(), 10) << "COM1..COM8 and the two extra ports";
+  EXPECT_EQ(form_->ComboBox1->view()->sizeHintForRow(0), 16);
+  SelectPort("COM3");
+
+  fake.AddUsbAdapter("ttyUSB0", "FTDI", "FT232R USB UART", "A50285BI");
+  open();
+  const QString label = QStringLiteral("ttyUSB0 — FTDI FT232R USB UART (A50285BI)");
+  ASSERT_EQ(form_->ComboBox1->itemText(8), label);
+  EXPECT_EQ(form_->ComboBox1->itemText(9), QStringLiteral("Симулятор"));
+  EXPECT_EQ(form_->ComboBox1->currentText(), "COM3") << "the choice stays while its port is there";
+
+  SelectPort(label);
+  EXPECT_EQ(form_->SelectedPortName(), fake.Dev("ttyUSB0")) << "the session opens the device file";
+  open();
+  EXPECT_EQ(form_->ComboBox1->currentText(), label);
+  fake.Unplug("ttyUSB0");
+  open();
+  EXPECT_EQ(form_->ComboBox1->findText(label), -1);
+  EXPECT_EQ(form_->ComboBox1->currentText(), "COM1") << "an unplugged choice falls back to the first port";
+}
+
+TEST_F(Window, CtrlOOpensTheFileAndF9WorksTheSwitch) {
+  form_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+  int asked = 0;
+  form_->ChooseUpdateFile = [&] {
+    ++asked;
+    return std::optional<QString>();
+  };
+  QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(asked, 1);
+
+  LoadFile(WriteSample(11));
+  SelectPort(QStringLiteral("Симулятор"));
+  QTest::keyClick(form_.get(), Qt::Key_F9);
+  EXPECT_TRUE(form_->ColorButton4->Checked());
+  EXPECT_TRUE(form_->SerialPort1.IsOpen());
+  QTest::keyClick(form_.get(), Qt::Key_F9);
+  EXPECT_FALSE(form_->ColorButton4->Checked());
+  EXPECT_FALSE(form_->SerialPort1.IsOpen());
+  EXPECT_EQ(form_->Label2->text(), "");
+}
+
+// The real box, not the test's presenter: the message as the component words
+// it, the hint below it, the error icon, OK alone and the application title.
+TEST_F(Window, PortErrorInTheRealBoxWithItsHint) {
+  TFakeDevices fake;
+  fake.AddUsbAdapter("ttyUSB0", "FTDI", "FT232R USB UART", "A50285BI");
+  form_->PortRoots = fake.Roots();
+  SetErrorPresenter({});
+  QString title, text, informative, okText;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButtons buttons;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    title = box->windowTitle();
+    text = box->text();
+    informative = box->informativeText();
+    icon = box->icon();
+    buttons = box->standardButtons();
+    okText = box->button(QMessageBox::Ok)->text();
+    box->accept();
+  });
+  SelectPort(QStringLiteral("Нет порта"));
+  ClickSwitch();
+  EXPECT_EQ(title, ApplicationTitle);
+  EXPECT_EQ(text, "Specified device not found (/dev/qv-missing).");
+  EXPECT_EQ(icon, QMessageBox::Critical);
+  EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+  EXPECT_FALSE(okText.isEmpty());
+  EXPECT_TRUE(informative.contains(QStringLiteral("Порт /dev/qv-missing на этом компьютере не найден")))
+      << informative.toStdString();
+  EXPECT_TRUE(informative.contains(QStringLiteral("ttyUSB0 — FTDI FT232R USB UART (A50285BI)")))
+      << informative.toStdString();
+}
+
+TEST_F(Window, FileNamedAtStartIsReadAsIfPicked) {
+  const std::string good = WriteSample(12);
+  const QString cwd = QDir::currentPath();
+  QDir::setCurrent(QString::fromStdString(dir_.string()));
+  form_->OpenUpdateFile("image.qv");
+  QDir::setCurrent(cwd);
+  EXPECT_EQ(form_->Edit1->text(), QString::fromStdString(good)) << "the full path, as the dialog gives it";
+  EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), QString::fromStdString(MakeSampleImage(12).StringGrid1.Cell(1, 1)));
+
+  std::ofstream((dir_ / "short.qv").string()) << "00";
+  form_->OpenUpdateFile(QString::fromStdString((dir_ / "short.qv").string()));
+  ASSERT_EQ(readerMessages_.size(), 1u) << "the same refusal";
+  EXPECT_EQ(form_->Label2->text(), QStringLiteral("Проверьте файл или обновите программу загрузки"));
+}
+
+TEST_F(Window, HeaderRowAsTallAsTheRowsAndTheDebugLogAtColumnZero) {
+  for (QTableView* grid : {form_->StringGrid1, form_->StringGrid2}) {
+    EXPECT_EQ(grid->horizontalHeader()->height(), 24);
+    EXPECT_EQ(grid->rowHeight(0), 24);
+  }
+  LoadFile(WriteSample(13));
+  SelectPort(QStringLiteral("Симулятор"));
+  ClickSwitch();
+  ExpectCompleteLoad(MakeSampleImage(13));
+  form_->PageControl1->setCurrentIndex(2);
+  WaitFor([] { return false; }, 50);
+  EXPECT_GT(form_->Memo1->horizontalScrollBar()->maximum(), 0) << "lines wider than the pane";
+  EXPECT_EQ(form_->Memo1->horizontalScrollBar()->value(), 0);
 }
 
 }  // namespace

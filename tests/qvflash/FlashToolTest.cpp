@@ -2,6 +2,7 @@
 // can end, with its exit status and its message.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -233,23 +234,49 @@ TEST(FlashOptionsParsing, DefaultsAndRefusals) {
   EXPECT_THROW(ParseFlashOptions(4, both), std::invalid_argument);
 }
 
-TEST_F(FlashTool, PermissionHintForAnUnprivilegedUser) {
+// The hint names the device file's own group; a plain file is no serial port.
+TEST_F(FlashTool, PortErrorHints) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a device file of another group and drop to nobody";
+  const group* dialout = ::getgrnam("dialout");
+  if (dialout == nullptr) GTEST_SKIP() << "no group dialout on this system";
   const std::string device = (dir_ / "ttyLocked").string();
   std::ofstream(device) << "";
-  ::chmod(device.c_str(), 0600);
+  ASSERT_EQ(::chown(device.c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(100);
     const RunOutput run = Run({"--port", device, file_});
-    const bool hinted = run.err.find("dialout") != std::string::npos &&
-                        run.err.find("Can't open specified device " + device) != std::string::npos;
+    const bool hinted = run.err.find("sudo usermod -aG dialout $USER") != std::string::npos &&
+                        run.err.find("Can't open specified device " + device + " (Error 13") != std::string::npos;
     ::_exit(run.status == exPortError && hinted ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  const RunOutput plain = Run({"--port", file_, file_});
+  EXPECT_EQ(plain.status, exPortError);
+  EXPECT_NE(plain.err.find("Error writing dcb (25)"), std::string::npos) << plain.err;
+  EXPECT_NE(plain.err.find("is not a serial port"), std::string::npos) << plain.err;
+
+  const RunOutput missing = Run({"--port", (dir_ / "ttyNone").string(), file_});
+  EXPECT_EQ(missing.status, exPortError);
+  EXPECT_NE(missing.err.find("is not on this computer"), std::string::npos) << missing.err;
+}
+
+TEST(FlashPortList, AdaptersWithTheirDescription) {
+  TPortInfo com1;
+  com1.name = com1.label = "COM1";
+  TPortInfo adapter;
+  adapter.name = "/dev/ttyUSB0";
+  adapter.description = "FTDI FT232R USB UART";
+  adapter.label = "ttyUSB0 — FTDI FT232R USB UART (A50285BI)";
+  std::FILE* out = std::tmpfile();
+  PrintPortList({com1, adapter}, out);
+  EXPECT_EQ(ReadAll(out), "COM1\n/dev/ttyUSB0   ttyUSB0 — FTDI FT232R USB UART (A50285BI)\n");
 }
 
 TEST(FlashProgram, HelpDocumentsTheExitStatuses) {

@@ -28,7 +28,7 @@ const char* FlashUsage() {
          "\n"
          "options:\n"
          "  -p, --port NAME          port to open: COM1..COM8 (/dev/ttyS0..7) or a device path (default COM1)\n"
-         "      --list-ports         list the ports the window offers and exit\n"
+         "      --list-ports         list the ports the window offers (adapters described) and exit\n"
          "      --simulate           load into the built-in simulated device instead of a port\n"
          "      --dry-run            check the file and print what would be sent; opens no port\n"
          "  -t, --timeout MS         time-out for each response (default: line time + 500 ms)\n"

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <exception>
 #include <memory>
@@ -13,6 +12,7 @@
 #include "FrameEncoding.h"
 #include "LoaderSettings.h"
 #include "PortList.h"
+#include "PortProblem.h"
 #include "RunOnMainThread.h"
 #include "SerialPort.h"
 #include "SerialSessionPort.h"
@@ -36,17 +36,6 @@ std::string FrameName(const std::string& command) {
   if (code == "22") return "program block at 0x" + address;
   if (code == "11") return "page select 0x" + address;
   return command;
-}
-
-// Why the port could not be opened, with a hint when it is a matter of rights.
-std::string PortHint(const std::string& device) {
-  const std::string path = device.rfind("COM", 0) == 0 && device.size() > 3
-                               ? "/dev/ttyS" + std::to_string(std::atoi(device.c_str() + 3) - 1)
-                               : device;
-  if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
-    return "\nhint: you may not use " + path +
-           ". Add yourself to its group (usually 'dialout'): sudo usermod -aG dialout $USER, then log in again.";
-  return "";
 }
 
 constexpr const char* kRefusedFile = "Неверный файл, проверьте файл или обновите программу загрузки";
@@ -109,6 +98,47 @@ private:
 
 }  // namespace
 
+std::string PortHint(const std::string& name, const TPortProblem& problem) {
+  const std::string port =
+      problem.devicePath.empty() || problem.devicePath == name ? name : name + " (" + problem.devicePath + ")";
+  switch (problem.kind) {
+    case TPortProblemKind::PermissionDenied:
+      if (!problem.groupMayUse)
+        return "hint: " + port + " is open to its owner only" +
+               (problem.group.empty() ? "" : " (group '" + problem.group + "')") +
+               ". Ask an administrator for access, e.g. a udev rule with GROUP=\"dialout\", MODE=\"0660\".";
+      if (problem.alreadyMember)
+        return "hint: you are in group '" + problem.group + "', which may use " + port +
+               ", but this login predates it: log out and in again.";
+      return "hint: " + port + " is open to group '" + problem.group + "'. Join it: sudo usermod -aG " +
+             problem.group + " $USER, then log out and in again.";
+    case TPortProblemKind::Busy:
+      return "hint: another program holds " + port + "; close it and try again (fuser -v " +
+             (problem.devicePath.empty() ? name : problem.devicePath) + " shows which).";
+    case TPortProblemKind::NotSerialPort:
+      return "hint: " + port + " is not a serial port.";
+    case TPortProblemKind::NotFound: {
+      std::string hint = "hint: " + port + " is not on this computer.";
+      if (problem.existingPorts.empty()) return hint + " No serial port is: plug in an adapter.";
+      hint += " Ports here:";
+      for (const TPortInfo& existing : problem.existingPorts)
+        hint += (&existing == &problem.existingPorts.front() ? " " : ", ") + existing.name +
+                (existing.description.empty() ? "" : " (" + existing.label + ")");
+      return hint + ".";
+    }
+    case TPortProblemKind::None:
+      break;
+  }
+  return "";
+}
+
+void PrintPortList(const std::vector<TPortInfo>& ports, std::FILE* out) {
+  for (const TPortInfo& port : ports) {
+    if (port.label == port.name) std::fprintf(out, "%s\n", port.name.c_str());
+    else std::fprintf(out, "%-14s %s\n", port.name.c_str(), port.label.c_str());
+  }
+}
+
 void PrintDryRun(const TImage& image, std::FILE* out) {
   std::fprintf(out, "frames: %d (512 data-flash blocks, 120 page selects, 480 program blocks)\n",
                DataFlashBlocks + ProgramPhaseFrames);
@@ -155,7 +185,7 @@ int LoadImage(const std::string& file, TImage& image, std::FILE* err) {
 
 int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   if (options.listPorts) {
-    for (const std::string& name : AvailablePortNames()) std::fprintf(out, "%s\n", name.c_str());
+    PrintPortList(ListPorts(), out);
     return exSuccess;
   }
   TImage image;
@@ -233,7 +263,8 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   try {
     session.ColorButton4Click();
   } catch (const std::exception& e) {
-    return finish(exPortError, std::string(e.what()) + PortHint(device));
+    const std::string hint = PortHint(device, DiagnosePortError(device, e.what()));
+    return finish(exPortError, std::string(e.what()) + (hint.empty() ? "" : "\n" + hint));
   }
   panes.Message("waiting for the device on " + device + " (switch it on or reset it now)");
   watch.StartedWaiting();

@@ -3,9 +3,18 @@
 // session, watch for stalls, and say how it ended.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "FlashOptions.h"
 #include "ImageTable.h"
+#include "PortProblem.h"
+
+// What a user can do about a port that would not open, in qvflash's words;
+// empty when nothing is known. `name` is the port as given to --port.
+std::string PortHint(const std::string& name, const TPortProblem& problem);
+
+// --list-ports: the name to give --port, and the window's label where it says more.
+void PrintPortList(const std::vector<TPortInfo>& ports, std::FILE* out);
 
 // --dry-run: what would be sent, with every block's address and sum.
 void PrintDryRun(const TImage& image, std::FILE* out);

@@ -1,20 +1,32 @@
 // windowshots DIR: runs the demo window through a paced load into the
 // simulated device and saves screenshots of the screen fresh, during each
-// phase and after the load (and the debug page), for a person to look at.
+// phase and after the load (and the debug page), then of the open-file
+// dialog, port errors with their hints, the longest status texts and the
+// port list with a described adapter, for a person to look at. It prints the
+// status texts' widths in the status band's face and in DejaVu Sans.
 // Run it under a display, e.g. xvfb-run -a -s "-screen 0 1024x768x24".
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QComboBox>
+#include <QDialog>
 #include <QDir>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QPixmap>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
+#include <QToolTip>
 #include <cstdio>
 #include <functional>
 
 #include "Application.h"
-#include "EventLoopWait.h"
 #include "ColorButton.h"
 #include "DemoSimulator.h"
+#include "EventLoopWait.h"
+#include "FakeDevices.h"
+#include "Fonts.h"
+#include "PortComboBox.h"
 #include "SampleImage.h"
 #include "UpdateFile.h"
 
@@ -26,6 +38,55 @@ void Shot(TForm1& form, const QString& dir, const char* name) {
   const QString path = QDir(dir).filePath(QString::fromLatin1(name) + ".png");
   pixmap.save(path);
   std::printf("%s\n", qPrintable(path));
+}
+
+// Opens a modal dialog with `open` and saves the screen while it shows.
+void ShotModal(const QString& dir, const char* name, const std::function<void()>& open) {
+  QTimer::singleShot(400, [&dir, name] {
+    const QString path = QDir(dir).filePath(QString::fromLatin1(name) + ".png");
+    QGuiApplication::primaryScreen()->grabWindow(0).save(path);
+    std::printf("%s\n", qPrintable(path));
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+  });
+  open();
+}
+
+void PrintStatusWidths(const TForm1& form) {
+  QFont dejaVu = form.Label2->font();
+  dejaVu.setFamilies({QStringLiteral("DejaVu Sans")});
+  const QFontMetrics band(form.Label2->font()), wide(dejaVu);
+  std::printf("status band %d px, face %s; widths in it and in DejaVu Sans:\n", form.Label2->contentsRect().width(),
+              qPrintable(QFontInfo(form.Label2->font()).family()));
+  for (const QString& text : TForm1::StatusTexts())
+    std::printf("  %4d %4d  %s\n", band.horizontalAdvance(text), wide.horizontalAdvance(text), qPrintable(text));
+}
+
+void DesktopShots(TForm1& form, const QString& dir, const std::string& file) {
+  form.PageControl1->setCurrentIndex(0);
+  form.ChooseUpdateFile = nullptr;  // the real dialog
+  form.DialogFolder = QFileInfo(QString::fromStdString(file)).absolutePath();
+  ShotModal(dir, "7-file-dialog", [&] { form.SpeedButton1Click(); });
+
+  TFakeDevices fake;
+  fake.AddUsbAdapter("ttyUSB0", "FTDI", "FT232R USB UART", "A50285BI");
+  form.PortRoots = fake.Roots();
+  form.ComboBox1->showPopup();
+  Shot(form, dir, "8-port-list");
+  form.ComboBox1->hidePopup();
+
+  form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(QStringLiteral("Нет порта")));
+  ShotModal(dir, "9-port-error-not-found", [&] { form.ClickSwitch(); });
+  form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(QStringLiteral("Не порт")));
+  ShotModal(dir, "10-port-error-not-a-port", [&] { form.ClickSwitch(); });
+
+  PrintStatusWidths(form);
+  form.SetStatus(TForm1::StatusTexts()[1]);
+  Shot(form, dir, "11-status-stopped-for-new-file");
+  form.SetStatus(TForm1::StatusTexts()[0]);
+  Shot(form, dir, "12-status-refused-file");
+  form.SetStatus(TForm1::StatusTexts().back());
+  QToolTip::showText(form.Label2->mapToGlobal(QPoint(40, 20)), form.Label2->toolTip(), form.Label2);
+  Shot(form, dir, "13-status-error-with-tooltip");
 }
 
 }  // namespace
@@ -42,14 +103,16 @@ int main(int argc, char* argv[]) {
   TDemoSimulator simulator(options);
   int result = 0;
   {
-    TForm1 form({{QStringLiteral("Симулятор"), [&simulator] { return simulator.StartDevice(); }}});
+    TForm1 form({{QStringLiteral("Симулятор"), [&simulator] { return simulator.StartDevice(); }},
+                 {QStringLiteral("Нет порта"), [] { return std::string("/dev/ttyUSB7"); }},
+                 {QStringLiteral("Не порт"), [&file] { return file; }}});
     form.move(0, 0);
     form.show();
     Shot(form, dir, "1-fresh");
 
     form.ChooseUpdateFile = [&file] { return std::optional<QString>(QString::fromStdString(file)); };
     form.SpeedButton1Click();
-    form.ComboBox1->setCurrentIndex(form.ComboBox1->count() - 1);
+    form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(QStringLiteral("Симулятор")));
     form.ColorButton4->SetChecked(true);
     form.ColorButton4Click();
     auto frames = [&] { return simulator.Device() ? simulator.Device()->Result().FramesReceived : 0; };
@@ -63,6 +126,7 @@ int main(int argc, char* argv[]) {
     Shot(form, dir, "5-debug-page");
     form.PageControl1->setCurrentIndex(1);
     Shot(form, dir, "6-data-flash-table");
+    DesktopShots(form, dir, file);
   }
   runner->Shutdown();
   SetMainThreadRunner(nullptr);

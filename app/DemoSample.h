@@ -1,0 +1,11 @@
+#pragma once
+// The demo's sample update file, kept in the user's data folder
+// ($XDG_DATA_HOME, usually ~/.local/share) and never beside the program,
+// which an installed program may not write to.
+#include <QString>
+
+// The folder for the sample (made if missing); empty if it cannot be made.
+QString DemoDataFolder();
+// Writes the sample there unless it is there already and returns its path;
+// a failure is reported on stderr and the path returned all the same.
+QString EnsureDemoSample();

@@ -1,0 +1,27 @@
+#pragma once
+// The window programs' command line, read before Qt starts so that --help
+// and --version answer where there is no display:
+//   qvloader [FILE.qv]   qvdemo [FILE.qv]   -h/--help   -v/--version
+// Qt's own options (-platform, -style, ...) pass through to Qt.
+#include <string>
+
+struct TWindowCommandLine {
+  bool help = false;
+  bool version = false;
+  std::string file;   // loaded at start as if picked; empty: none
+  std::string error;  // a usage error to report; empty: none
+};
+
+// `program` is the name the texts use ("qvloader", "qvdemo").
+TWindowCommandLine ParseWindowCommandLine(int argc, const char* const argv[]);
+std::string WindowUsage(const std::string& program);
+
+// Where a window can open: a display named in the environment or a platform
+// chosen for Qt. Returns the one-line reason when there is none.
+std::string MissingDisplayReason(int argc, const char* const argv[]);
+
+// Answers --help, --version and usage errors, and refuses to start without a
+// display, on the standard streams. Returns the exit status when the program
+// is to end here, or -1 to go on and open the window.
+int AnswerWithoutWindow(const std::string& program, const TWindowCommandLine& line, int argc,
+                        const char* const argv[]);

@@ -1,0 +1,39 @@
+#pragma once
+// Why a port could not be opened, in terms a user can act on: what the
+// serial component's message says, and what the device file itself tells
+// (its group, whether the user may join it). The window and qvflash word the
+// hint each in their own language.
+#include <string>
+#include <vector>
+
+#include "PortList.h"
+
+enum class TPortProblemKind {
+  None,              // nothing a user can fix is known
+  PermissionDenied,  // the device file is not open to this user
+  Busy,              // another program holds the port
+  NotSerialPort,     // the file opened but is no serial port
+  NotFound,          // no device under that name, or no hardware behind it
+};
+
+struct TPortProblem {
+  TPortProblemKind kind = TPortProblemKind::None;
+  std::string devicePath;  // the file the name stands for: "/dev/ttyS0" for "COM1"
+  // Permission denied: the group that owns the device file, and whether its
+  // members may read and write it. Group "root", or a file closed to its
+  // group, is a matter for the administrator rather than for joining a group.
+  std::string group;
+  bool groupMayUse = false;
+  bool alreadyMember = false;  // the user is in the group but this login predates it
+  // Not found: the ports this system has (classic ports with hardware behind
+  // them, and the adapters).
+  std::vector<TPortInfo> existingPorts;
+};
+
+// Reads the component's message for `name` ("COM1", "/dev/ttyUSB0") and the
+// device file. `roots` lets tests use a folder of their own for /sys and /dev.
+TPortProblem DiagnosePortError(const std::string& name, const std::string& message, const TPortRoots& roots = {});
+
+// The system error number in a message of the form "... (Error 13, ...)" or
+// "Error writing dcb (25), ..."; 0 when there is none.
+int PortErrorCode(const std::string& message);

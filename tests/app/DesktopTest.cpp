@@ -1,0 +1,127 @@
+// The window on a desktop: Qt's texts in Russian, the programs' command line
+// and display check, the demo's sample in the user's data folder, and the
+// Russian hints for port errors.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "Application.h"
+#include "DemoSample.h"
+#include "PortHint.h"
+#include "QvVersion.h"
+#include "UpdateFile.h"
+#include "WindowCommandLine.h"
+
+namespace {
+
+struct ProgramRun {
+  int status = -1;
+  std::string output;  // stdout and stderr together
+};
+
+ProgramRun RunProgram(const std::string& command) {
+  ProgramRun run;
+  std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[1024];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+TEST(QtTexts, RussianWhateverTheLocale) {
+  // The tests run in whatever locale the machine has; start-up installed the translator.
+  EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
+  QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Отмена"));
+}
+
+TEST(WindowPrograms, HelpVersionAndNoDisplayWithoutAWindow) {
+  const std::string noDisplay = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+  for (const char* program : {QVLOADER_PATH, QVDEMO_PATH}) {
+    const std::string name = QFileInfo(QString::fromUtf8(program)).fileName().toStdString();
+    ProgramRun run = RunProgram(noDisplay + program + " --version");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, name + " " + QvVersion + "\n");
+
+    run = RunProgram(noDisplay + program + " --help");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Использование: " + name + " [ФАЙЛ.qv]"), std::string::npos) << run.output;
+
+    run = RunProgram(noDisplay + program + " file.qv");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(Lines(run.output), 1u) << run.output;
+    EXPECT_NE(run.output.find("DISPLAY"), std::string::npos) << run.output;
+
+    // A display that is named but cannot be reached: Qt's own failure, in one line.
+    run = RunProgram("env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM DISPLAY=:4711 " + std::string(program));
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_EQ(Lines(run.output), 1u) << run.output;
+    EXPECT_EQ(run.output.rfind(name + ": нет экрана для окна", 0), 0u) << run.output;
+  }
+  const ProgramRun bad = RunProgram(std::string(QVLOADER_PATH) + " --fast");
+  EXPECT_EQ(bad.status, 1) << bad.output;
+  EXPECT_NE(bad.output.find("unknown option --fast"), std::string::npos) << bad.output;
+}
+
+TEST(WindowPrograms, CommandLine) {
+  const char* withQt[] = {"qvloader", "-platform", "offscreen", "dir/image.qv"};
+  TWindowCommandLine line = ParseWindowCommandLine(4, withQt);
+  EXPECT_EQ(line.file, "dir/image.qv") << "the platform's name is no file";
+  EXPECT_EQ(line.error, "");
+  const char* two[] = {"qvloader", "a.qv", "b.qv"};
+  EXPECT_NE(ParseWindowCommandLine(3, two).error, "");
+  const char* dashed[] = {"qvloader", "--", "--odd.qv"};
+  EXPECT_EQ(ParseWindowCommandLine(3, dashed).file, "--odd.qv");
+}
+
+TEST(DemoSample, KeptInTheUsersDataFolder) {
+  QTemporaryDir home;
+  ASSERT_TRUE(home.isValid());
+  const QByteArray saved = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
+  const QString sample = EnsureDemoSample();
+  if (saved.isEmpty()) qunsetenv("XDG_DATA_HOME");
+  else qputenv("XDG_DATA_HOME", saved);
+
+  EXPECT_TRUE(sample.startsWith(home.path() + u'/')) << sample.toStdString();
+  EXPECT_EQ(QFileInfo(sample).size(), static_cast<qint64>(UpdateFileSize));
+  EXPECT_FALSE(QFileInfo::exists(QDir(QCoreApplication::applicationDirPath()).filePath("sample.qv")))
+      << "nothing is written beside the program";
+}
+
+// The permission hint follows the device file: join its group, log in
+// again if already a member, or ask the administrator where joining is no help.
+TEST(PortHints, PermissionFollowsTheDeviceFile) {
+  TPortProblem problem;
+  problem.kind = TPortProblemKind::PermissionDenied;
+  problem.devicePath = "/dev/ttyS0";
+  problem.group = "uucp";
+  problem.groupMayUse = true;
+  QString hint = PortHintText("COM1", problem);
+  EXPECT_TRUE(hint.contains("COM1 (/dev/ttyS0)") && hint.contains("sudo usermod -aG uucp $USER") &&
+              hint.contains(QStringLiteral("войдите в систему заново")))
+      << hint.toStdString();
+  problem.alreadyMember = true;
+  EXPECT_FALSE(PortHintText("COM1", problem).contains("usermod"));
+  problem.group = "root";
+  problem.groupMayUse = false;
+  hint = PortHintText("COM1", problem);
+  EXPECT_TRUE(!hint.contains("usermod") && hint.contains(QStringLiteral("администратор"))) << hint.toStdString();
+  problem.kind = TPortProblemKind::None;
+  EXPECT_EQ(PortHintText("COM1", problem), "") << "nothing to tell";
+}
+
+}  // namespace
