@@ -240,8 +240,11 @@ void TLogPane::changeEvent(QEvent* event) {
 
 void TLogPane::scrollContentsBy(int dx, int dy) {
   following_ = verticalScrollBar()->value() == verticalScrollBar()->maximum();
-  // The pixels still in view move; only the band that comes into view is drawn.
-  viewport()->scroll(dx, dy * lineHeight_);
+  // The pixels still in view move; only what comes into view is drawn. The
+  // top margin stays blank: lines move by whole lines below it.
+  QRect moving = viewport()->rect();
+  if (dy != 0) moving.setTop(kMargin);
+  viewport()->scroll(dx, dy * lineHeight_, moving);
 }
 
 // ---- selection ----

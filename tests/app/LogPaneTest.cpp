@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTest>
 
@@ -56,6 +57,31 @@ TEST(LogPane, AppendsOfOneTurnCostOneRepaintAndTheViewFollowsTheNewestLine) {
   pane.AppendLine("latest");
   Settle();
   EXPECT_TRUE(pane.viewport()->rect().contains(pane.LineRect(1001))) << "at the end again, it follows again";
+}
+
+// Lines arriving turn by turn move what is on the screen and draw only the
+// bands that come into view: the screen must then show what a fresh drawing
+// of the pane shows, scrolled sideways or not.
+TEST(LogPane, TheScreenShowsWhatAFreshDrawingShows) {
+  TLogPane pane;
+  pane.resize(400, 200);
+  pane.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+  QWidget* view = pane.viewport();
+  auto onScreen = [&] {
+    const QPoint at = view->mapTo(&pane, QPoint(0, 0));
+    return pane.screen()->grabWindow(pane.winId(), at.x(), at.y(), view->width(), view->height()).toImage();
+  };
+  for (int i = 0; i < 80; ++i) {
+    if (i == 40) pane.horizontalScrollBar()->setValue(30);
+    pane.AppendLine(" - >  " + std::to_string(i) + " 66 0F F8 1A 2B 3C 4D 5E 6F 70 81 92 A3 B4 C5 D6 E7 F8 09");
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    if (i % 20 == 19) {
+      EXPECT_EQ(onScreen().convertToFormat(QImage::Format_RGB32), view->grab().toImage().convertToFormat(QImage::Format_RGB32))
+          << "after line " << i;
+    }
+  }
 }
 
 TEST(LogPane, SelectingAndCopying) {
