@@ -192,6 +192,12 @@ int main(int argc, char* argv[]) {
 
     std::vector<double> toCompletion, toSwitchOff, windowLoad, turnaround, perLoad;
     std::vector<double> flashLoad, flashTurnaround;
+    // The figures' own storage, in memory before the first reading: what
+    // grows afterwards is the window's.
+    for (std::vector<double>* samples : {&turnaround, &flashTurnaround}) {
+      samples->resize(static_cast<std::size_t>(options.loads) * TBootLoaderSim::kTotalFrames);
+      samples->clear();
+    }
     const long before = ResidentKb();
     long afterFirst = 0;
     std::vector<long> resident;
