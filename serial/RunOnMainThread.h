@@ -76,9 +76,11 @@ public:
   // Runs every call queued now; returns how many ran. Main thread only.
   int ProcessPending();
   // Pumps calls until pred() holds or the time is up; returns pred(). The
-  // predicate is looked at after every batch of calls, on Wake(), and at
-  // least every 5 ms.
-  bool ProcessUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+  // predicate is looked at after every batch of calls and on Wake(); a
+  // predicate that other threads make true without a call or a Wake() needs
+  // `lookEvery` (0: never look without a reason, so an idle loop sleeps).
+  bool ProcessUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout,
+                    std::chrono::milliseconds lookEvery = std::chrono::milliseconds(0));
   // Makes a pumping main thread look at its predicate now (any thread).
   void Wake();
   // Pumps calls for the given time.
@@ -91,7 +93,7 @@ private:
   struct TCall;
   std::thread::id main_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable wake_;  // the main thread's: a call is queued, or Wake()
   std::deque<std::shared_ptr<TCall>> queue_;
   bool shutdown_ = false;
   bool woken_ = false;
