@@ -32,6 +32,19 @@ void RunOnMainThread(const std::function<void()>& call) {
   runner->RunAndWait(call);
 }
 
+bool PostToMainThread(std::function<void()> call) {
+  auto runner = MainThreadRunner();
+  if (!runner) {
+    try {
+      call();
+    } catch (...) {
+      HandleUncaughtException(std::current_exception());
+    }
+    return true;
+  }
+  return runner->Post(std::move(call));
+}
+
 void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler) {
   std::lock_guard lock(g_mutex);
   g_uncaught = std::move(handler);
@@ -90,7 +103,10 @@ void TPlainLoopRunner::RunAndWait(const std::function<void()>& call) {
   std::unique_lock lock(mutex_);
   if (shutdown_) throw EMainThreadGone();
   queue_.push_back(item);
+  // Woken with the lock free, the main thread does not stop at it again.
+  lock.unlock();
   wake_.notify_one();
+  lock.lock();
   item->finished.wait(lock, [&] { return item->done || item->abandoned; });
   if (item->abandoned) throw EMainThreadGone();
   // Take the only reference: the exception then lives and dies on this thread.
@@ -99,13 +115,16 @@ void TPlainLoopRunner::RunAndWait(const std::function<void()>& call) {
   if (error) std::rethrow_exception(std::move(error));
 }
 
-void TPlainLoopRunner::Post(std::function<void()> call) {
+bool TPlainLoopRunner::Post(std::function<void()> call) {
   auto item = std::make_shared<TCall>();
   item->call = std::move(call);
-  std::lock_guard lock(mutex_);
-  if (shutdown_) return;
-  queue_.push_back(std::move(item));
+  {
+    std::lock_guard lock(mutex_);
+    if (shutdown_) return false;
+    queue_.push_back(std::move(item));
+  }
   wake_.notify_one();
+  return true;
 }
 
 int TPlainLoopRunner::ProcessPending() {
@@ -124,10 +143,12 @@ int TPlainLoopRunner::ProcessPending() {
     }
     ++ran;
     if (item->waited) {
-      std::lock_guard lock(mutex_);
-      item->error = std::move(error);
-      item->done = true;
-      item->finished.notify_one();
+      {
+        std::lock_guard lock(mutex_);
+        item->error = std::move(error);
+        item->done = true;
+      }
+      item->finished.notify_one();  // `batch` keeps the item alive meanwhile
     } else if (error) {
       HandleUncaughtException(error);
     }

@@ -8,6 +8,11 @@
 // main thread it runs `call` directly. With no runner installed every call
 // runs directly on the calling thread.
 //
+// PostToMainThread(call) queues `call` for the main thread and returns at
+// once (false when the main thread no longer runs calls); what escapes the
+// call goes to the uncaught-exception hook. A worker that needs nothing back
+// from its call thus spares the main thread a wake-up of the worker.
+//
 // Runners:
 //  - TPlainLoopRunner (below) for tools and tests: the main thread pumps the
 //    queued calls with ProcessPending / ProcessUntil / ProcessFor.
@@ -30,6 +35,15 @@
 #include <stdexcept>
 #include <thread>
 
+// The main thread stopped serving calls (its runner was shut down).
+class EMainThreadGone : public std::runtime_error {
+public:
+  EMainThreadGone() : std::runtime_error("The main thread no longer runs queued calls") {}
+};
+
+// Reports an exception that escaped a handler. Never throws.
+void HandleUncaughtException(std::exception_ptr error);
+
 class TMainThreadRunner {
 public:
   virtual ~TMainThreadRunner() = default;
@@ -38,12 +52,20 @@ public:
   // Rethrows what escaped the call; throws EMainThreadGone when the main
   // thread will never run it.
   virtual void RunAndWait(const std::function<void()>& call) = 0;
-};
-
-// The main thread stopped serving calls (its runner was shut down).
-class EMainThreadGone : public std::runtime_error {
-public:
-  EMainThreadGone() : std::runtime_error("The main thread no longer runs queued calls") {}
+  // Queues `call` for the main thread without waiting; false when the main
+  // thread will never run it. (A runner without a queue of its own runs the
+  // call and waits for it.)
+  virtual bool Post(std::function<void()> call) {
+    try {
+      RunAndWait(call);
+      return true;
+    } catch (const EMainThreadGone&) {
+      return false;
+    } catch (...) {
+      HandleUncaughtException(std::current_exception());
+      return true;
+    }
+  }
 };
 
 // Installs the process-wide runner (nullptr: run calls directly). Workers
@@ -52,12 +74,11 @@ void SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner);
 std::shared_ptr<TMainThreadRunner> MainThreadRunner();
 bool IsMainThread();  // true when no runner is installed
 void RunOnMainThread(const std::function<void()>& call);
+bool PostToMainThread(std::function<void()> call);
 
 using TUncaughtExceptionHandler = std::function<void(std::exception_ptr)>;
 // Installs the application's handler for uncaught exceptions (empty: the default).
 void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
-// Reports an exception that escaped a handler. Never throws.
-void HandleUncaughtException(std::exception_ptr error);
 // The message of an exception, for display ("unknown exception" when it has none).
 std::string ExceptionMessage(std::exception_ptr error);
 
@@ -71,8 +92,8 @@ public:
   bool IsMainThread() const override;
   void RunAndWait(const std::function<void()>& call) override;
 
-  // Queues a call without waiting for it (a test's way to act "from the user").
-  void Post(std::function<void()> call);
+  // Queues a call without waiting for it (also a test's way to act "from the user").
+  bool Post(std::function<void()> call) override;
   // Runs every call queued now; returns how many ran. Main thread only.
   int ProcessPending();
   // Pumps calls until pred() holds or the time is up; returns pred(). The

@@ -429,7 +429,9 @@ void TCustomSerialPort::SetDtrLine(bool Value) {
 
 // ---- status and dispatch ----
 
-void TCustomSerialPort::QueryStatus(TComStat& CommStatus) {
+void TCustomSerialPort::QueryStatus(TComStat& CommStatus) { ReadStatus(CommStatus, true); }
+
+void TCustomSerialPort::ReadStatus(TComStat& CommStatus, bool withOutQueue) {
   std::lock_guard lock(ReadLock);
   CommStatus = TComStat{};
   if (!IsOpen()) return;
@@ -442,7 +444,7 @@ void TCustomSerialPort::QueryStatus(TComStat& CommStatus) {
     e = 0;
     in = 0;
   }
-  if (e == 0) e = SerialPosix::OutputQueue(Handle_, out);
+  if (e == 0 && withOutQueue) e = SerialPosix::OutputQueue(Handle_, out);
   if (e == EIO) e = 0;
   CheckCommResult(e, "Error retrieving statistics (%d), %s");
   CommStatus.InQueue = static_cast<std::uint32_t>(in);
@@ -451,8 +453,9 @@ void TCustomSerialPort::QueryStatus(TComStat& CommStatus) {
 
 int TCustomSerialPort::InQueueCount() {
   if (!IsOpen()) return 0;
+  // Asked once per dispatch: the output queue, which it does not need, is left unread.
   TComStat stat;
-  QueryStatus(stat);
+  ReadStatus(stat, false);
   return static_cast<int>(stat.InQueue);
 }
 

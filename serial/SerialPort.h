@@ -185,7 +185,10 @@ private:
 };
 
 // Waits for the selected line events and has each batch dispatched on the
-// main thread, one at a time.
+// main thread, one at a time. A batch is handed over without waiting for it:
+// the monitor goes back to the device at once, and what it notices while the
+// batch is with the main thread waits for the batch's end (which then wakes
+// it), so batches never overlap and the main thread wakes nobody otherwise.
 class TSerialEventThread : public TSerialThread {
 public:
   TSerialEventThread(TCustomSerialPort* owner, int fd, std::uint32_t eventMask, std::uint32_t readSize,
@@ -202,14 +205,21 @@ protected:
 private:
   // Events and line errors that the device's counters show since the last look.
   std::uint32_t CountedEvents(SerialPosix::TLineCounters& counters);
-  void DeliverEvents(std::uint32_t events, int& unreadAfter);
+  // Hands a batch to the main thread; false when it no longer runs calls.
+  bool DeliverEvents(std::uint32_t events);
+  // On the main thread: the dispatch, then the notice that it is over.
+  void RunDispatch(std::uint32_t events);
   void DispatchEvents(std::uint32_t events);
 
   std::uint32_t EventMask_;
   std::uint32_t ReadSize_;
   TWaitEvent WaitEvent;  // stop request
   TWaitEvent WakeEvent;  // posted events
+  TWaitEvent DoneEvent;  // the batch the monitor waits for is over
   std::atomic<std::uint32_t> Posted_{0};
+  std::atomic<bool> Dispatching_{false};   // a batch is with the main thread
+  std::atomic<bool> AwaitingDone_{false};  // the monitor waits for its end
+  std::atomic<int> UnreadAfter_{0};        // bytes the last OnRxChar left unread
 };
 
 // Sends what QueueBytes appends to its buffer, one write per pass.
@@ -360,6 +370,8 @@ protected:
 
 private:
   void SettingsChanged(TSerialPersistent* Sender);
+  // QueryStatus; the output queue is read only when asked for.
+  void ReadStatus(TComStat& CommStatus, bool withOutQueue);
   int DirectWriteBytes(const void* Buffer, int Count);
 
   int Handle_ = -1;

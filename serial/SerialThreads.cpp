@@ -113,7 +113,7 @@ constexpr int kModemIntervalMs = 50;
 // After a failed wait, so that a persistent failure cannot spin.
 constexpr int kFailedWaitPauseMs = 10;
 // Tags of the descriptors in the monitor's wait.
-constexpr std::uint32_t kStopTag = 0, kPostedTag = 1, kDeviceTag = 2;
+constexpr std::uint32_t kStopTag = 0, kPostedTag = 1, kDeviceTag = 2, kDoneTag = 3;
 
 struct TEpoll {
   int fd = ::epoll_create1(EPOLL_CLOEXEC);
@@ -174,6 +174,7 @@ void TSerialEventThread::Execute() {
   // them is news. The device is watched edge-triggered, so the wait ends when
   // bytes arrive, not while unread ones wait.
   int unread = 0;
+  bool refreshUnread = false;  // a batch went out: take its unread count once it is over
   bool hungUp = false;
   bool above80 = false;
   SerialPosix::TLineCounters counters;
@@ -182,7 +183,8 @@ void TSerialEventThread::Execute() {
   const bool modemLooks = counting && (EventMask_ & kModemEvents);
 
   TEpoll wait;
-  if (wait.fd < 0 || !wait.Add(WaitEvent.Handle(), EPOLLIN, kStopTag) || !wait.Add(WakeEvent.Handle(), EPOLLIN, kPostedTag)) {
+  if (wait.fd < 0 || !wait.Add(WaitEvent.Handle(), EPOLLIN, kStopTag) || !wait.Add(WakeEvent.Handle(), EPOLLIN, kPostedTag) ||
+      !wait.Add(DoneEvent.Handle(), EPOLLIN, kDoneTag)) {
     WaitEvent.Wait(INFINITE_WAIT);  // no wait can be made: nothing is ever reported
     return;
   }
@@ -191,38 +193,63 @@ void TSerialEventThread::Execute() {
   bool watched = false;
   if (wantInput || counting || (EventMask_ & EV_ERR)) watched = wait.Add(Fd, EPOLLIN | EPOLLET, kDeviceTag);
 
+  // What has been noticed and not yet looked into: it waits while a batch is
+  // with the main thread.
+  std::uint32_t held = 0;
+  bool input = false;
+  bool hangUp = false;
+  bool look = false;
   while (!Terminated_.load()) {
-    epoll_event ready[3];
+    epoll_event ready[4];
     const int timeout = modemLooks && !hungUp ? kModemIntervalMs : -1;
-    const int n = ::epoll_wait(wait.fd, ready, 3, timeout);
+    const int n = ::epoll_wait(wait.fd, ready, 4, timeout);
     if (Terminated_.load()) break;
     if (n < 0) {
       if (errno != EINTR) WaitEvent.Wait(kFailedWaitPauseMs);
       continue;
     }
-    std::uint32_t events = 0;
-    bool input = false;
-    bool hangUp = false;
     for (int i = 0; i < n; ++i) {
-      if (ready[i].data.u32 == kPostedTag) {
+      const std::uint32_t tag = ready[i].data.u32;
+      if (tag == kPostedTag) {
         WakeEvent.ResetSignal();
-        events |= Posted_.exchange(0);
-      } else if (ready[i].data.u32 == kDeviceTag) {
+        held |= Posted_.exchange(0);
+      } else if (tag == kDoneTag) {
+        DoneEvent.ResetSignal();
+      } else if (tag == kDeviceTag) {
         input = true;
-        hangUp = (ready[i].events & (EPOLLHUP | EPOLLERR)) != 0;
+        hangUp = hangUp || (ready[i].events & (EPOLLHUP | EPOLLERR)) != 0;
       }
     }
+    look = look || n == 0;
+    if (!held && !input && !hangUp && !look) continue;
+    if (Dispatching_.load()) {
+      AwaitingDone_.store(true);
+      if (Dispatching_.load()) continue;  // the batch's end wakes this wait
+    }
+    AwaitingDone_.store(false);
+    if (refreshUnread) {
+      unread = UnreadAfter_.load();
+      refreshUnread = false;
+    }
+
+    std::uint32_t events = held;
+    held = 0;
     if (input && !hungUp && wantInput) {
-      int waiting = 0;
-      const int qerr = SerialPosix::InputQueue(Fd, waiting);
-      if (qerr == 0) {
-        if (waiting < unread) unread = waiting;  // read meanwhile by someone
-        if ((EventMask_ & EV_RXCHAR) && waiting > unread) events |= EV_RXCHAR;
-        const bool full = ReadSize_ > 0 && static_cast<std::uint64_t>(waiting) * 10 >= ReadSize_ * 8ull;
-        if ((EventMask_ & EV_RX80FULL) && full && !above80) events |= EV_RX80FULL;
-        above80 = full;
-      } else if (qerr == EIO) {
-        hangUp = true;
+      if (unread == 0 && !(EventMask_ & EV_RX80FULL)) {
+        // New bytes and none left over: the dispatch counts them itself.
+        events |= EV_RXCHAR;
+      } else {
+        int waiting = 0;
+        const int qerr = SerialPosix::InputQueue(Fd, waiting);
+        if (qerr == 0) {
+          if (waiting < unread) unread = waiting;  // read meanwhile by someone
+          if (waiting > unread) events |= EV_RXCHAR;
+          const bool full = ReadSize_ > 0 && static_cast<std::uint64_t>(waiting) * 10 >= ReadSize_ * 8ull;
+          if ((EventMask_ & EV_RX80FULL) && full && !above80) events |= EV_RX80FULL;
+          above80 = full;
+        } else if (qerr == EIO) {
+          hangUp = true;
+        }
       }
     }
     if (hangUp && !hungUp) {
@@ -233,22 +260,32 @@ void TSerialEventThread::Execute() {
         Link->NoteErrors(CE_IOE, true);
         events |= EV_ERR;
       }
-    } else if (counting && !hungUp && (input || n == 0)) {
+    } else if (counting && !hungUp && (input || look)) {
       events |= CountedEvents(counters);
     }
+    input = hangUp = look = false;
     events &= EventMask_;
-    if (events) DeliverEvents(events, unread);
+    if (!events) continue;
+    refreshUnread = (events & EV_RXCHAR) != 0;
+    if (!DeliverEvents(events)) return;  // the main thread runs no more calls
   }
 }
 
-void TSerialEventThread::DeliverEvents(std::uint32_t events, int& unreadAfter) {
-  if (Terminated_.load()) return;
-  int unread = unreadAfter;
-  RunOnMain([&] {
+bool TSerialEventThread::DeliverEvents(std::uint32_t events) {
+  if (Terminated_.load()) return true;
+  Dispatching_.store(true);
+  auto self = std::static_pointer_cast<TSerialEventThread>(shared_from_this());
+  return PostToMainThread([self, events] { self->RunDispatch(events); });
+}
+
+void TSerialEventThread::RunDispatch(std::uint32_t events) {
+  // A stop is asked for on the main thread, so this test cannot race it.
+  if (!Terminated_.load()) {
     DispatchEvents(events);
-    unread = Owner->UnreadAfterDispatch();
-  });
-  unreadAfter = unread;
+    if (!Terminated_.load()) UnreadAfter_.store(Owner->UnreadAfterDispatch());
+  }
+  Dispatching_.store(false);
+  if (AwaitingDone_.load()) DoneEvent.SetSignal();
 }
 
 void TSerialEventThread::DispatchEvents(std::uint32_t events) {
