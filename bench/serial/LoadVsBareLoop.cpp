@@ -32,11 +32,18 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
+}
+
 struct TRun {
   bool ok = false;
   double loadS = 0;  // greeting to last acknowledgement, as the loader reports it
   double wallS = 0;  // the loader's whole run, start to exit
   double cpuS = 0;   // user + system time of the loader
+  double turnaroundUs = 0;  // median, as the device sees it: answer written to next frame read
   std::string output;
 };
 
@@ -77,20 +84,15 @@ TRun RunLoader(const std::vector<std::string>& command, const TSimOptions& optio
   sim.WaitFinished(std::chrono::seconds(2));
   const std::size_t at = run.output.find("acknowledged in ");
   if (at != std::string::npos) run.loadS = std::atof(run.output.c_str() + at + 16);
+  run.turnaroundUs = Median(sim.Result().TurnaroundUs);
   run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && sim.Result().Complete() && run.loadS > 0;
   return run;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
 }
 
 struct TSeries {
   std::string name;
   std::vector<std::string> command;
-  std::vector<double> load, cpu, share;
+  std::vector<double> load = {}, cpu = {}, share = {}, turnaround = {};
 };
 
 void PrintSeries(const TSeries& s) {
@@ -98,6 +100,7 @@ void PrintSeries(const TSeries& s) {
   std::printf("  %-8s load median %.3f s, range %.3f .. %.3f s; CPU median %.3f s", s.name.c_str(), Median(s.load),
               *std::min_element(s.load.begin(), s.load.end()), *std::max_element(s.load.begin(), s.load.end()),
               Median(s.cpu));
+  std::printf(", turnaround median %.0f us", Median(s.turnaround));
   if (!s.share.empty())
     std::printf(", CPU share of one core: median %.2f %%, range %.2f .. %.2f %%", Median(s.share),
                 *std::min_element(s.share.begin(), s.share.end()), *std::max_element(s.share.begin(), s.share.end()));
@@ -135,8 +138,8 @@ int main(int argc, char** argv) {
   options.Baud = paced;
 
   std::vector<TSeries> series;
-  if (only.empty() || only == "bare") series.push_back({"bare", {bare, "{}", file}, {}, {}, {}});
-  if (only.empty() || only == "qvflash") series.push_back({"qvflash", {qvflash, "--port", "{}", file}, {}, {}, {}});
+  if (only.empty() || only == "bare") series.push_back(TSeries{"bare", {bare, "{}", file}});
+  if (only.empty() || only == "qvflash") series.push_back(TSeries{"qvflash", {qvflash, "--port", "{}", file}});
   std::printf("%s, %d round%s, %s:\n", paced > 0 ? ("paced at " + std::to_string(paced) + " baud").c_str() : "unpaced",
               runs, runs == 1 ? "" : "s", qvflash.c_str());
   int failures = 0;
@@ -151,9 +154,10 @@ int main(int argc, char** argv) {
       }
       s.load.push_back(run.loadS);
       s.cpu.push_back(run.cpuS);
+      s.turnaround.push_back(run.turnaroundUs);
       if (paced > 0) s.share.push_back(100.0 * run.cpuS / run.wallS);
-      std::printf("  round %2d %-8s load %.3f s, whole run %.3f s, CPU %.3f s (%.2f %% of one core)\n", r + 1,
-                  s.name.c_str(), run.loadS, run.wallS, run.cpuS, 100.0 * run.cpuS / run.wallS);
+      std::printf("  round %2d %-8s load %.3f s, whole run %.3f s, CPU %.3f s (%.2f %% of one core), turnaround %.0f us\n",
+                  r + 1, s.name.c_str(), run.loadS, run.wallS, run.cpuS, 100.0 * run.cpuS / run.wallS, run.turnaroundUs);
       std::fflush(stdout);
     }
   }
