@@ -707,7 +707,8 @@ TEST_F(SerialPortPty, BytesKeepTheirOrderWhoeverHandsThemToTheDevice) {
   ASSERT_GT(port.WriterPending(), 0u);
   for (int i = 0; i < 5; ++i) write(3);
   std::vector<std::uint8_t> got;
-  std::thread reader([&] { got = pty.Receive(sent.size(), 10000); });
+  const std::size_t total = sent.size() + 20 * 17;
+  std::thread reader([&, total] { got = pty.Receive(total, 10000); });
   for (int i = 0; i < 20; ++i) {
     write(17);
     loop.For(5);
