@@ -21,6 +21,9 @@
 //    threads only wait for their stop.
 //  - Line errors found by a worker reach OnError even when a status query
 //    (the count for OnRxChar) has cleared them from QueryStatus meanwhile.
+//  - The monitor hands each batch of events to the main thread without
+//    waiting for it to run (batches still run one at a time, in order): the
+//    main thread has no one to wake when a handler returns.
 //  - A thread priority refused for lack of privilege is ignored.
 //  - No thread wakes while the line is silent: the monitor waits for the
 //    device edge-triggered (so bytes a handler leaves unread do not wake it),
