@@ -58,6 +58,24 @@ void TQtMainThreadRunner::RunAndWait(const std::function<void()>& call) {
   if (error) std::rethrow_exception(error);
 }
 
+bool TQtMainThreadRunner::Post(std::function<void()> call) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (shutdown_) return false;
+  }
+  QMetaObject::invokeMethod(
+      receiver_.get(),
+      [call = std::move(call)] {
+        try {
+          call();
+        } catch (...) {
+          HandleUncaughtException(std::current_exception());
+        }
+      },
+      Qt::QueuedConnection);
+  return true;
+}
+
 void TQtMainThreadRunner::Shutdown() {
   std::lock_guard<std::mutex> lock(mutex_);
   shutdown_ = true;

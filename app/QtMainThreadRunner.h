@@ -17,6 +17,7 @@ public:
 
   bool IsMainThread() const override;
   void RunAndWait(const std::function<void()>& call) override;
+  bool Post(std::function<void()> call) override;
   // Releases every waiting worker (EMainThreadGone) and refuses further calls;
   // the application calls it when its event loop has ended.
   void Shutdown();

@@ -32,6 +32,19 @@ void RunOnMainThread(const std::function<void()>& call) {
   runner->RunAndWait(call);
 }
 
+bool PostToMainThread(std::function<void()> call) {
+  auto runner = MainThreadRunner();
+  if (!runner) {
+    try {
+      call();
+    } catch (...) {
+      HandleUncaughtException(std::current_exception());
+    }
+    return true;
+  }
+  return runner->Post(std::move(call));
+}
+
 void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler) {
   std::lock_guard lock(g_mutex);
   g_uncaught = std::move(handler);
@@ -70,6 +83,7 @@ struct TPlainLoopRunner::TCall {
   bool done = false;
   bool abandoned = false;
   std::exception_ptr error;
+  std::condition_variable finished;  // its worker's own: no other worker wakes for it
 };
 
 TPlainLoopRunner::TPlainLoopRunner() : main_(std::this_thread::get_id()) {}
@@ -89,8 +103,11 @@ void TPlainLoopRunner::RunAndWait(const std::function<void()>& call) {
   std::unique_lock lock(mutex_);
   if (shutdown_) throw EMainThreadGone();
   queue_.push_back(item);
-  wake_.notify_all();
-  wake_.wait(lock, [&] { return item->done || item->abandoned; });
+  // Woken with the lock free, the main thread does not stop at it again.
+  lock.unlock();
+  wake_.notify_one();
+  lock.lock();
+  item->finished.wait(lock, [&] { return item->done || item->abandoned; });
   if (item->abandoned) throw EMainThreadGone();
   // Take the only reference: the exception then lives and dies on this thread.
   std::exception_ptr error = std::move(item->error);
@@ -98,13 +115,16 @@ void TPlainLoopRunner::RunAndWait(const std::function<void()>& call) {
   if (error) std::rethrow_exception(std::move(error));
 }
 
-void TPlainLoopRunner::Post(std::function<void()> call) {
+bool TPlainLoopRunner::Post(std::function<void()> call) {
   auto item = std::make_shared<TCall>();
   item->call = std::move(call);
-  std::lock_guard lock(mutex_);
-  if (shutdown_) return;
-  queue_.push_back(std::move(item));
-  wake_.notify_all();
+  {
+    std::lock_guard lock(mutex_);
+    if (shutdown_) return false;
+    queue_.push_back(std::move(item));
+  }
+  wake_.notify_one();
+  return true;
 }
 
 int TPlainLoopRunner::ProcessPending() {
@@ -123,10 +143,12 @@ int TPlainLoopRunner::ProcessPending() {
     }
     ++ran;
     if (item->waited) {
-      std::lock_guard lock(mutex_);
-      item->error = std::move(error);
-      item->done = true;
-      wake_.notify_all();
+      {
+        std::lock_guard lock(mutex_);
+        item->error = std::move(error);
+        item->done = true;
+      }
+      item->finished.notify_one();  // `batch` keeps the item alive meanwhile
     } else if (error) {
       HandleUncaughtException(error);
     }
@@ -134,20 +156,19 @@ int TPlainLoopRunner::ProcessPending() {
   return ran;
 }
 
-bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred,
-                                    std::chrono::milliseconds timeout) {
+bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout,
+                                    std::chrono::milliseconds lookEvery) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     ProcessPending();
     if (pred()) return true;
     std::unique_lock lock(mutex_);
-    if (queue_.empty()) {
-      // Predicates may depend on other threads' progress too: look again soon,
-      // or at once when Wake() is called.
-      const auto next = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
-      wake_.wait_until(lock, next, [&] { return !queue_.empty() || woken_; });
-      woken_ = false;
+    if (queue_.empty() && !woken_) {
+      auto until = deadline;
+      if (lookEvery.count() > 0) until = std::min(deadline, std::chrono::steady_clock::now() + lookEvery);
+      wake_.wait_until(lock, until, [&] { return !queue_.empty() || woken_; });
     }
+    woken_ = false;
     lock.unlock();
     if (std::chrono::steady_clock::now() >= deadline) {
       ProcessPending();
@@ -159,7 +180,7 @@ bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred,
 void TPlainLoopRunner::Wake() {
   std::lock_guard lock(mutex_);
   woken_ = true;
-  wake_.notify_all();
+  wake_.notify_one();
 }
 
 void TPlainLoopRunner::ProcessFor(std::chrono::milliseconds duration) {
@@ -169,7 +190,10 @@ void TPlainLoopRunner::ProcessFor(std::chrono::milliseconds duration) {
 void TPlainLoopRunner::Shutdown() {
   std::lock_guard lock(mutex_);
   shutdown_ = true;
-  for (auto& item : queue_) item->abandoned = true;
+  for (auto& item : queue_) {
+    item->abandoned = true;
+    item->finished.notify_one();
+  }
   queue_.clear();
   wake_.notify_all();
 }

@@ -8,6 +8,11 @@
 // main thread it runs `call` directly. With no runner installed every call
 // runs directly on the calling thread.
 //
+// PostToMainThread(call) queues `call` for the main thread and returns at
+// once (false when the main thread no longer runs calls); what escapes the
+// call goes to the uncaught-exception hook. A worker that needs nothing back
+// from its call thus spares the main thread a wake-up of the worker.
+//
 // Runners:
 //  - TPlainLoopRunner (below) for tools and tests: the main thread pumps the
 //    queued calls with ProcessPending / ProcessUntil / ProcessFor.
@@ -30,6 +35,15 @@
 #include <stdexcept>
 #include <thread>
 
+// The main thread stopped serving calls (its runner was shut down).
+class EMainThreadGone : public std::runtime_error {
+public:
+  EMainThreadGone() : std::runtime_error("The main thread no longer runs queued calls") {}
+};
+
+// Reports an exception that escaped a handler. Never throws.
+void HandleUncaughtException(std::exception_ptr error);
+
 class TMainThreadRunner {
 public:
   virtual ~TMainThreadRunner() = default;
@@ -38,12 +52,20 @@ public:
   // Rethrows what escaped the call; throws EMainThreadGone when the main
   // thread will never run it.
   virtual void RunAndWait(const std::function<void()>& call) = 0;
-};
-
-// The main thread stopped serving calls (its runner was shut down).
-class EMainThreadGone : public std::runtime_error {
-public:
-  EMainThreadGone() : std::runtime_error("The main thread no longer runs queued calls") {}
+  // Queues `call` for the main thread without waiting; false when the main
+  // thread will never run it. (A runner without a queue of its own runs the
+  // call and waits for it.)
+  virtual bool Post(std::function<void()> call) {
+    try {
+      RunAndWait(call);
+      return true;
+    } catch (const EMainThreadGone&) {
+      return false;
+    } catch (...) {
+      HandleUncaughtException(std::current_exception());
+      return true;
+    }
+  }
 };
 
 // Installs the process-wide runner (nullptr: run calls directly). Workers
@@ -52,12 +74,11 @@ void SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner);
 std::shared_ptr<TMainThreadRunner> MainThreadRunner();
 bool IsMainThread();  // true when no runner is installed
 void RunOnMainThread(const std::function<void()>& call);
+bool PostToMainThread(std::function<void()> call);
 
 using TUncaughtExceptionHandler = std::function<void(std::exception_ptr)>;
 // Installs the application's handler for uncaught exceptions (empty: the default).
 void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
-// Reports an exception that escaped a handler. Never throws.
-void HandleUncaughtException(std::exception_ptr error);
 // The message of an exception, for display ("unknown exception" when it has none).
 std::string ExceptionMessage(std::exception_ptr error);
 
@@ -71,14 +92,16 @@ public:
   bool IsMainThread() const override;
   void RunAndWait(const std::function<void()>& call) override;
 
-  // Queues a call without waiting for it (a test's way to act "from the user").
-  void Post(std::function<void()> call);
+  // Queues a call without waiting for it (also a test's way to act "from the user").
+  bool Post(std::function<void()> call) override;
   // Runs every call queued now; returns how many ran. Main thread only.
   int ProcessPending();
   // Pumps calls until pred() holds or the time is up; returns pred(). The
-  // predicate is looked at after every batch of calls, on Wake(), and at
-  // least every 5 ms.
-  bool ProcessUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout);
+  // predicate is looked at after every batch of calls and on Wake(); a
+  // predicate that other threads make true without a call or a Wake() needs
+  // `lookEvery` (0: never look without a reason, so an idle loop sleeps).
+  bool ProcessUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout,
+                    std::chrono::milliseconds lookEvery = std::chrono::milliseconds(0));
   // Makes a pumping main thread look at its predicate now (any thread).
   void Wake();
   // Pumps calls for the given time.
@@ -91,7 +114,7 @@ private:
   struct TCall;
   std::thread::id main_;
   std::mutex mutex_;
-  std::condition_variable wake_;
+  std::condition_variable wake_;  // the main thread's: a call is queued, or Wake()
   std::deque<std::shared_ptr<TCall>> queue_;
   bool shutdown_ = false;
   bool woken_ = false;

@@ -208,6 +208,11 @@ void TCustomSerialPort::OpenDevice() {
     RaiseCommError(FormatArgs("Can't open specified device %s", {name}) + " (Error %d, %s)", code);
   }
   Handle_ = fd;
+  // Received bytes are passed on at once where the driver offers it (USB
+  // adapters hold them back for up to 16 ms otherwise); a refusal is no error.
+  bool changed = false;
+  LowLatency_ = SerialPosix::EnableLowLatency(fd, changed) == 0;
+  LowLatencyChanged_ = changed;
   Link_ = std::make_shared<TPortLink>();
   DispatchCount_ = 0;
   ReadDuringDispatch_ = 0;
@@ -215,6 +220,7 @@ void TCustomSerialPort::OpenDevice() {
 
 void TCustomSerialPort::CloseDevice() {
   if (Handle_ >= 0) {
+    if (LowLatencyChanged_) SerialPosix::DisableLowLatency(Handle_);
     // A worker still waiting for the main thread keeps its duplicate open a
     // little longer; the device must be free for the next Open all the same.
     ::ioctl(Handle_, TIOCNXCL);
@@ -222,6 +228,8 @@ void TCustomSerialPort::CloseDevice() {
     ::close(Handle_);
   }
   Handle_ = -1;
+  LowLatency_ = false;
+  LowLatencyChanged_ = false;
 }
 
 void TCustomSerialPort::ApplyLineSettings() {
@@ -317,10 +325,7 @@ void TCustomSerialPort::Close() {
   if (!IsOpen()) return;
   // Bytes WriteBytes has accepted go out before the writer is stopped (the
   // completion command is queued just before a Close); bounded by WriteTimeout.
-  if (WriteThread) {
-    const auto limit = static_cast<std::uint32_t>(std::max(0, Buffers_.WriteTimeout()));
-    if (!WriteThread->FlushWhileReporting(Handle_, limit)) WriteThread->WaitDrained(limit);
-  }
+  if (WriteThread) WriteThread->WaitDrained(Handle_, static_cast<std::uint32_t>(std::max(0, Buffers_.WriteTimeout())));
   LockRead();
   try {
     StopThreads();
@@ -345,30 +350,34 @@ int TCustomSerialPort::ReadBytes(void* Buffer, int Count) {
   int got = 0;
   const std::int64_t deadline = NowMs() + std::max(0, Buffers_.ReadTimeout());
   // Until the first byte: up to ReadTimeout. After it: until Count bytes, or
-  // the line has been quiet for more than 5 ms.
+  // the line has been quiet for more than 5 ms (and never past ReadTimeout).
   constexpr int kIntervalMs = 5;
+  bool waited = false;    // a wait has begun: failures from now on end the read quietly
+  bool readable = false;  // the last wait said bytes could be read
   while (got < Count) {
     const ssize_t r = ::read(Handle_, out + got, static_cast<std::size_t>(Count - got));
     if (r > 0) {
       got += static_cast<int>(r);
+      readable = false;
       continue;
     }
-    if (r == 0) break;  // far end gone
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) {
-      if (got > 0) break;
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno != EAGAIN) {
+      // A read that cannot even start is an error; a line that hangs up while
+      // the read waits ends it with what came.
+      if (got > 0 || waited) break;
       RaiseCommError("Read error (%d), %s", errno);
     }
-    // Until the first byte: whatever is left of ReadTimeout; after it: the pause.
-    std::int64_t wait = kIntervalMs + 1;
-    if (got == 0) {
-      wait = deadline - NowMs();
-      if (wait <= 0) break;
-    }
+    // Nothing now (a raw line answers 0 or EAGAIN). Readable yet empty is an
+    // end of file: not a line (/dev/null) or one that has hung up.
+    if (r == 0 && readable) break;
+    const std::int64_t left = deadline - NowMs();
+    if (left <= 0) break;
     pollfd p{Handle_, POLLIN, 0};
-    const int pr = PollRetrying(&p, 1, wait);
-    if (pr <= 0) break;                                              // time-out or failed wait
-    if ((p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN)) break;  // nothing more will come
+    const int pr = PollRetrying(&p, 1, got == 0 ? left : std::min<std::int64_t>(left, kIntervalMs + 1));
+    if (pr <= 0 || !(p.revents & POLLIN)) break;  // quiet long enough, a failed wait, or a hang-up
+    waited = true;
+    readable = true;
   }
   ReadDuringDispatch_ += got;
   return got;
@@ -377,9 +386,11 @@ int TCustomSerialPort::ReadBytes(void* Buffer, int Count) {
 int TCustomSerialPort::WriteBytes(const void* Buffer, int Count) {
   if (!IsOpen() || Count <= 0) return 0;
   if (DirectWrite_) return DirectWriteBytes(Buffer, Count);
+  // A drain is reported only to someone who listens for it.
+  const bool reportDrain = static_cast<bool>(OnTxEmpty) || !Listeners_.empty();
   if (!WriteThread ||
-      !WriteThread->QueueBytes(Buffer, static_cast<std::uint32_t>(Count),
-                               static_cast<std::uint32_t>(std::max(0, Buffers_.WriteTimeout()))))
+      !WriteThread->QueueBytes(Handle_, Buffer, static_cast<std::uint32_t>(Count),
+                               static_cast<std::uint32_t>(std::max(0, Buffers_.WriteTimeout())), reportDrain))
     throw ESerialPortError("Output buffer is full. Please check comm status.");
   return Count;
 }
@@ -418,7 +429,9 @@ void TCustomSerialPort::SetDtrLine(bool Value) {
 
 // ---- status and dispatch ----
 
-void TCustomSerialPort::QueryStatus(TComStat& CommStatus) {
+void TCustomSerialPort::QueryStatus(TComStat& CommStatus) { ReadStatus(CommStatus, true); }
+
+void TCustomSerialPort::ReadStatus(TComStat& CommStatus, bool withOutQueue) {
   std::lock_guard lock(ReadLock);
   CommStatus = TComStat{};
   if (!IsOpen()) return;
@@ -431,7 +444,7 @@ void TCustomSerialPort::QueryStatus(TComStat& CommStatus) {
     e = 0;
     in = 0;
   }
-  if (e == 0) e = SerialPosix::OutputQueue(Handle_, out);
+  if (e == 0 && withOutQueue) e = SerialPosix::OutputQueue(Handle_, out);
   if (e == EIO) e = 0;
   CheckCommResult(e, "Error retrieving statistics (%d), %s");
   CommStatus.InQueue = static_cast<std::uint32_t>(in);
@@ -440,22 +453,26 @@ void TCustomSerialPort::QueryStatus(TComStat& CommStatus) {
 
 int TCustomSerialPort::InQueueCount() {
   if (!IsOpen()) return 0;
+  // Asked once per dispatch: the output queue, which it does not need, is left unread.
   TComStat stat;
-  QueryStatus(stat);
+  ReadStatus(stat, false);
   return static_cast<int>(stat.InQueue);
 }
 
 bool TCustomSerialPort::HandleErrors() {
   TComStat stat;
   QueryStatus(stat);
-  if (stat.Errors != 0 && OnError) {
+  // What a worker found and reported stays reported, even when a status query
+  // in between (the count for OnRxChar) has cleared it from the device's state.
+  const std::uint32_t errors = stat.Errors | (IsOpen() ? Link_->UnreportedErrors.exchange(0) : 0);
+  if (errors != 0 && OnError) {
     try {
-      OnError(this, static_cast<int>(stat.Errors));
+      OnError(this, static_cast<int>(errors));
     } catch (...) {
       HandleUncaughtException(std::current_exception());
     }
   }
-  return stat.Errors != 0;
+  return errors != 0;
 }
 
 void TCustomSerialPort::HandleRxChar() {

@@ -9,19 +9,39 @@
 //  - Close first lets the writer hand what WriteBytes accepted to the device
 //    (at most WriteTimeout), so a command queued just before Close is sent;
 //    when the writer is itself waiting for the main thread, Close writes
-//    those bytes in its place. It still never waits for a thread to end.
+//    those bytes in its place. After a hang-up it drops them at once. It
+//    still never waits for a thread to end.
+//  - WriteBytes that finds nothing queued hands the bytes to the device
+//    itself (without waiting) and leaves only what the device does not take
+//    to the writer; bytes keep their order either way. The writer reports a
+//    drain on the main thread only when OnTxEmpty is set (or a listener
+//    listens): nobody waits for a report nobody asked for.
 //  - A hang-up (far end closed, adapter unplugged) is reported once, as
-//    OnError with CE_IOE; afterwards both threads only wait for their stop.
+//    OnError with CE_IOE, by whichever thread meets it first; afterwards both
+//    threads only wait for their stop.
+//  - Line errors found by a worker reach OnError even when a status query
+//    (the count for OnRxChar) has cleared them from QueryStatus meanwhile.
+//  - The monitor hands each batch of events to the main thread without
+//    waiting for it to run (batches still run one at a time, in order): the
+//    main thread has no one to wake when a handler returns.
 //  - A thread priority refused for lack of privilege is ignored.
-//  - A queued write waiting for room sleeps between looks.
+//  - No thread wakes while the line is silent: the monitor waits for the
+//    device edge-triggered (so bytes a handler leaves unread do not wake it),
+//    a writer waiting for room and Close waiting for the drain wait for the
+//    writer's progress.
 //  - ReadBytes returns the bytes it did read when ReadTimeout ends after some
 //    arrived: they have left the device's queue and must not be lost.
+//  - Open asks the driver for low-latency mode (USB adapters otherwise hold
+//    received bytes for up to 16 ms); a refusal is silent. Close restores
+//    the flag.
 //  - Settings without a termios counterpart (DSR flow and sensitivity,
 //    TxContinueOnXoff, RTS toggling, the error, event and end-of-file
 //    characters, null stripping, the Xon/Xoff limits, queue sizes) are kept
-//    but have no effect. RxFlag, PErr, Event1 and Event2 are never reported;
-//    modem-line, break and line-error events are looked for every 50 ms on
-//    devices that keep counters (pseudo-terminals keep none).
+//    but have no effect. RxFlag, PErr, Event1 and Event2 are never reported.
+//    Line errors and breaks are read from the device's counters when bytes
+//    arrive (a break reads as a zero byte); modem-line events from them every
+//    50 ms, and only while watched on a device that keeps counters
+//    (pseudo-terminals keep none).
 #include <sys/types.h>
 
 #include <atomic>
@@ -35,6 +55,7 @@
 
 #include "RunOnMainThread.h"
 #include "SerialClasses.h"
+#include "SerialPosix.h"
 #include "SerialSettings.h"
 #include "SerialSync.h"
 
@@ -115,9 +136,15 @@ private:
 // What the component and its threads share. Threads keep it alive after the
 // component is gone, so they never touch freed memory.
 struct TPortLink {
-  std::atomic<std::uint32_t> PendingErrors{0};  // CE_ flags not yet read by QueryStatus
-  std::atomic<bool> HangUpSeen{false};          // the hang-up has been reported
-  TCriticalSection WriteLock;                   // the writer's buffer, direct writes
+  std::atomic<std::uint32_t> PendingErrors{0};     // CE_ flags not yet read by QueryStatus
+  std::atomic<std::uint32_t> UnreportedErrors{0};  // CE_ flags an EV_ERR dispatch is to show
+  std::atomic<bool> HangUpSeen{false};             // a thread has met the hang-up
+  TCriticalSection WriteLock;                      // the writer's buffer, direct writes
+  // Line errors found by a worker; `report`: an EV_ERR dispatch follows.
+  void NoteErrors(std::uint32_t errors, bool report) {
+    PendingErrors.fetch_or(errors);
+    if (report) UnreportedErrors.fetch_or(errors);
+  }
 };
 
 // Common part of both worker threads: created suspended, given a priority,
@@ -138,6 +165,8 @@ public:
 protected:
   TSerialThread(TCustomSerialPort* owner, int fd, std::shared_ptr<TPortLink> link);
   virtual void Execute() = 0;
+  // The system thread's name (at most 15 characters).
+  virtual const char* Name() const = 0;
   // Runs call on the main thread unless a stop has been asked for by the
   // time it runs there; false when it did not run.
   bool RunOnMain(const std::function<void()>& call);
@@ -159,7 +188,10 @@ private:
 };
 
 // Waits for the selected line events and has each batch dispatched on the
-// main thread, one at a time.
+// main thread, one at a time. A batch is handed over without waiting for it:
+// the monitor goes back to the device at once, and what it notices while the
+// batch is with the main thread waits for the batch's end (which then wakes
+// it), so batches never overlap and the main thread wakes nobody otherwise.
 class TSerialEventThread : public TSerialThread {
 public:
   TSerialEventThread(TCustomSerialPort* owner, int fd, std::uint32_t eventMask, std::uint32_t readSize,
@@ -171,16 +203,26 @@ public:
 
 protected:
   void Execute() override;
+  const char* Name() const override { return "serial-monitor"; }
 
 private:
-  void DeliverEvents(std::uint32_t events, int& unreadAfter);
+  // Events and line errors that the device's counters show since the last look.
+  std::uint32_t CountedEvents(SerialPosix::TLineCounters& counters);
+  // Hands a batch to the main thread; false when it no longer runs calls.
+  bool DeliverEvents(std::uint32_t events);
+  // On the main thread: the dispatch, then the notice that it is over.
+  void RunDispatch(std::uint32_t events);
   void DispatchEvents(std::uint32_t events);
 
   std::uint32_t EventMask_;
   std::uint32_t ReadSize_;
   TWaitEvent WaitEvent;  // stop request
   TWaitEvent WakeEvent;  // posted events
+  TWaitEvent DoneEvent;  // the batch the monitor waits for is over
   std::atomic<std::uint32_t> Posted_{0};
+  std::atomic<bool> Dispatching_{false};   // a batch is with the main thread
+  std::atomic<bool> AwaitingDone_{false};  // the monitor waits for its end
+  std::atomic<int> UnreadAfter_{0};        // bytes the last OnRxChar left unread
 };
 
 // Sends what QueueBytes appends to its buffer, one write per pass.
@@ -188,32 +230,41 @@ class TSerialWriteThread : public TSerialThread {
 public:
   TSerialWriteThread(TCustomSerialPort* owner, int fd, std::uint32_t capacity, std::shared_ptr<TPortLink> link);
   void Stop();
-  // Appends Count bytes, waiting up to writeTimeoutMs for room (sleeping
-  // briefly between looks). False when there was no room in time.
-  bool QueueBytes(const void* Source, std::uint32_t Count, std::uint32_t writeTimeoutMs);
-  // Waits until everything queued has been handed to the device, the thread
-  // has ended, or the time is up. True when the buffer is empty.
-  bool WaitDrained(std::uint32_t timeoutMs);
+  // Called on the main thread by WriteBytes: appends Count bytes, waiting up
+  // to writeTimeoutMs for room; false when there was none in time. With
+  // nothing queued the bytes are written on `fd` at once and only what the
+  // device does not take is left to the writer. `reportDrain`: the drain is
+  // to be reported on the main thread (OnTxEmpty); then the writer sends.
+  bool QueueBytes(int fd, const void* Source, std::uint32_t Count, std::uint32_t writeTimeoutMs, bool reportDrain);
+  // Called on the main thread by Close: waits until everything queued has
+  // been handed to the device, the line has hung up, the thread has ended,
+  // or the time is up; true when the buffer is empty. While the writer waits
+  // for the main thread (a report), the bytes are written here on `fd`.
+  bool WaitDrained(int fd, std::uint32_t timeoutMs);
   std::uint32_t Pending() const { return Buffer.Size(); }
-  // Called on the main thread by Close: when the writer is blocked waiting for
-  // the main thread (a report), nothing else can send what it holds, so the
-  // bytes are written here on `fd`, within timeoutMs. Returns whether it did.
-  bool FlushWhileReporting(int fd, std::uint32_t timeoutMs);
 
 protected:
   void Execute() override;
+  const char* Name() const override { return "serial-writer"; }
 
 private:
-  // Returns true when the buffer became empty.
+  // Returns true when the buffer became empty and the drain is to be reported.
   bool WriteDone(std::uint32_t N);
-
   // Runs a report on the main thread with Reporting_ set under WriteLock.
   void Report(std::uint32_t mask);
+  // Reports a drain, and again for each drain the main thread made meanwhile.
+  void ReportDrains();
+  // Under WriteLock, while the writer reports: writes what the buffer holds on fd.
+  void SendHeld(int fd);
 
   TWriteBuffer Buffer;
   TWaitEvent DataEvent;
   TWaitEvent StopEvent;
-  bool Reporting_ = false;  // guarded by WriteLock
+  TWaitEvent ProgressEvent;         // bytes consumed, a report begun, a hang-up met, or the end
+  bool Reporting_ = false;          // guarded by WriteLock
+  bool ReportDrain_ = false;        // guarded by WriteLock
+  bool DrainedMeanwhile_ = false;   // guarded by WriteLock
+  std::atomic<bool> Stopped_{false};
 };
 
 class TCustomSerialPort : public TSerialComponent {
@@ -239,6 +290,9 @@ public:
   // Whether each worker thread is running (for diagnostics and tests).
   bool HasEventThread() const { return EventThread != nullptr; }
   bool HasWriteThread() const { return WriteThread != nullptr; }
+  // Whether the driver passes received bytes on at once (asked for at Open
+  // where the driver offers it; see SerialPosix.h).
+  bool LowLatency() const { return LowLatency_; }
   // Bytes the writer holds that have not yet been handed to the device.
   std::uint32_t WriterPending() const { return WriteThread ? WriteThread->Pending() : 0; }
 
@@ -319,6 +373,8 @@ protected:
 
 private:
   void SettingsChanged(TSerialPersistent* Sender);
+  // QueryStatus; the output queue is read only when asked for.
+  void ReadStatus(TComStat& CommStatus, bool withOutQueue);
   int DirectWriteBytes(const void* Buffer, int Count);
 
   int Handle_ = -1;
@@ -328,6 +384,8 @@ private:
   std::shared_ptr<TSerialWriteThread> WriteThread;
   std::uint32_t EventMask_ = 0;
   bool Destroying_ = false;
+  bool LowLatency_ = false;         // low-latency mode is on
+  bool LowLatencyChanged_ = false;  // Open turned it on, so Close turns it off
 
   // Read accounting for the dispatch in progress.
   int DispatchCount_ = 0;

@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -34,7 +35,9 @@ int OpenDevice(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -errno;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int e = errno;
+    // The lock is what stops root, whom TIOCEXCL lets through: a port held
+    // elsewhere reads "busy" for everyone, as TIOCEXCL says it to others.
+    const int e = errno == EWOULDBLOCK ? EBUSY : errno;
     ::close(fd);
     return -e;
   }
@@ -151,7 +154,9 @@ int OutputQueue(int fd, int& count) {
   return errno;
 }
 
-bool ReadLineCounters(int fd, TLineCounters& c) {
+namespace {
+
+bool SystemLineCounters(int fd, TLineCounters& c) {
   serial_icounter_struct ic{};
   if (::ioctl(fd, TIOCGICOUNT, &ic) != 0) return false;
   c.Frame = static_cast<std::uint32_t>(ic.frame);
@@ -164,6 +169,48 @@ bool ReadLineCounters(int fd, TLineCounters& c) {
   c.Ring = static_cast<std::uint32_t>(ic.rng);
   c.Dcd = static_cast<std::uint32_t>(ic.dcd);
   return true;
+}
+
+int SystemGetSerialFlags(int fd, int& flags) {
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return errno;
+  flags = ss.flags;
+  return 0;
+}
+
+int SystemSetSerialFlags(int fd, int flags) {
+  serial_struct ss{};
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return errno;
+  ss.flags = flags;
+  return ::ioctl(fd, TIOCSSERIAL, &ss) == 0 ? 0 : errno;
+}
+
+constexpr TSerialIoctls kSystemIoctls{SystemLineCounters, SystemGetSerialFlags, SystemSetSerialFlags};
+std::atomic<const TSerialIoctls*> g_ioctls{&kSystemIoctls};
+
+}  // namespace
+
+const TSerialIoctls& SerialIoctls() { return *g_ioctls.load(); }
+
+void SetSerialIoctls(const TSerialIoctls* table) { g_ioctls.store(table ? table : &kSystemIoctls); }
+
+bool ReadLineCounters(int fd, TLineCounters& c) { return SerialIoctls().ReadLineCounters(fd, c); }
+
+int EnableLowLatency(int fd, bool& changed) {
+  changed = false;
+  int flags = 0;
+  if (const int e = SerialIoctls().GetSerialFlags(fd, flags)) return e;
+  if (flags & ASYNC_LOW_LATENCY) return 0;
+  if (const int e = SerialIoctls().SetSerialFlags(fd, flags | ASYNC_LOW_LATENCY)) return e;
+  changed = true;
+  return 0;
+}
+
+int DisableLowLatency(int fd) {
+  int flags = 0;
+  if (const int e = SerialIoctls().GetSerialFlags(fd, flags)) return e;
+  if (!(flags & ASYNC_LOW_LATENCY)) return 0;
+  return SerialIoctls().SetSerialFlags(fd, flags & ~ASYNC_LOW_LATENCY);
 }
 
 pid_t CurrentThreadId() { return static_cast<pid_t>(::syscall(SYS_gettid)); }

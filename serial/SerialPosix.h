@@ -20,7 +20,8 @@ std::string DevicePath(const std::string& name);
 
 // Opens read/write, no controlling terminal, non-blocking, close-on-exec,
 // then takes the device for this process alone (TIOCEXCL, and an flock that
-// holds even against root). Returns the descriptor, or -errno.
+// holds even against root). Returns the descriptor, or -errno; a device held
+// elsewhere is -EBUSY for root and others alike.
 int OpenDevice(const std::string& path);
 
 // Everything the line settings are built from.
@@ -64,6 +65,28 @@ struct TLineCounters {
 };
 // False when the device keeps no counters (pseudo-terminals, some adapters).
 bool ReadLineCounters(int fd, TLineCounters& counters);
+
+// The ioctls that only serial drivers answer (pseudo-terminals answer none of
+// them): line counters (TIOCGICOUNT) and the driver's flags word
+// (TIOCGSERIAL / TIOCSSERIAL). They go through this table so that their use
+// can be checked over pseudo-terminals with a stand-in.
+struct TSerialIoctls {
+  bool (*ReadLineCounters)(int fd, TLineCounters& counters);  // false: no counters
+  int (*GetSerialFlags)(int fd, int& flags);                   // 0 or errno
+  int (*SetSerialFlags)(int fd, int flags);                    // 0 or errno
+};
+// The table in use; SetSerialIoctls(nullptr) puts the system's back.
+const TSerialIoctls& SerialIoctls();
+void SetSerialIoctls(const TSerialIoctls* table);
+
+// Low-latency mode (ASYNC_LOW_LATENCY): the driver passes received bytes on
+// at once instead of holding them (USB adapters: until a latency timer of
+// typically 16 ms expires). Enable returns 0 when the mode is on, `changed`
+// telling whether it had to be turned on; otherwise the driver's refusal
+// (ENOTTY, EINVAL on pseudo-terminals; EPERM; ...). Disable turns it off
+// again, leaving the other flags as they are.
+int EnableLowLatency(int fd, bool& changed);
+int DisableLowLatency(int fd);
 
 // The calling thread's kernel id.
 pid_t CurrentThreadId();

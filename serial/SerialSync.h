@@ -75,6 +75,11 @@ struct TTickTimeout {
     Limit = limitMs;
   }
   bool Expired() const { return ElapsedAt(GetTickCount()) > Limit; }
+  // Milliseconds left until the limit (0 once it has passed).
+  std::uint32_t Remaining() const {
+    const std::uint32_t elapsed = ElapsedAt(GetTickCount());
+    return elapsed >= Limit ? 0 : Limit - elapsed;
+  }
   std::uint32_t ElapsedAt(std::uint32_t now) const {
     return now >= StartTick ? now - StartTick : now + (4294967295u - StartTick);
   }

@@ -1,10 +1,11 @@
 // The two worker threads of the serial component.
 #include <poll.h>
+#include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -65,6 +66,8 @@ void TSerialThread::SetPriority(TThreadPriority priority) {
 }
 
 void TSerialThread::Body() {
+  // Named so that the threads can be told apart in ps, top and /proc.
+  ::pthread_setname_np(::pthread_self(), Name());
   TidPromise_.set_value(SerialPosix::CurrentThreadId());
   ResumeEvent_.Wait(INFINITE_WAIT);
   try {
@@ -101,10 +104,29 @@ bool TSerialThread::TakeHangUp() { return !Link->HangUpSeen.exchange(true); }
 // ---- event monitor ----
 
 namespace {
-constexpr std::uint32_t kLineWatchEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD | EV_BREAK | EV_ERR;
-// How often a handler's unread bytes, and the modem and error counters, are looked at.
-constexpr int kWatchIntervalMs = 10;
-constexpr int kCounterIntervalMs = 50;
+constexpr std::uint32_t kModemEvents = EV_CTS | EV_DSR | EV_RING | EV_RLSD;
+constexpr std::uint32_t kCountedEvents = kModemEvents | EV_BREAK | EV_ERR;
+// Linux has no waitable notice of a modem line's change (TIOCMIWAIT blocks
+// and only a signal ends it), so those events alone are looked for at this
+// interval, and only while they are watched on a device that counts them.
+constexpr int kModemIntervalMs = 50;
+// After a failed wait, so that a persistent failure cannot spin.
+constexpr int kFailedWaitPauseMs = 10;
+// Tags of the descriptors in the monitor's wait.
+constexpr std::uint32_t kStopTag = 0, kPostedTag = 1, kDeviceTag = 2, kDoneTag = 3;
+
+struct TEpoll {
+  int fd = ::epoll_create1(EPOLL_CLOEXEC);
+  ~TEpoll() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool Add(int target, std::uint32_t events, std::uint32_t tag) const {
+    epoll_event e{};
+    e.events = events;
+    e.data.u32 = tag;
+    return ::epoll_ctl(fd, EPOLL_CTL_ADD, target, &e) == 0;
+  }
+};
 }  // namespace
 
 TSerialEventThread::TSerialEventThread(TCustomSerialPort* owner, int fd, std::uint32_t eventMask,
@@ -121,91 +143,149 @@ void TSerialEventThread::PostEvents(std::uint32_t mask) {
   WakeEvent.SetSignal();
 }
 
+std::uint32_t TSerialEventThread::CountedEvents(SerialPosix::TLineCounters& counters) {
+  SerialPosix::TLineCounters now;
+  if (!SerialPosix::ReadLineCounters(Fd, now)) return 0;
+  std::uint32_t errors = 0;
+  std::uint32_t events = 0;
+  if (now.Frame != counters.Frame) errors |= CE_FRAME;
+  if (now.Overrun != counters.Overrun) errors |= CE_OVERRUN;
+  if (now.Parity != counters.Parity) errors |= CE_RXPARITY;
+  if (now.BufOverrun != counters.BufOverrun) errors |= CE_RXOVER;
+  if (now.Break != counters.Break) {
+    // A UART reports a break as a framing error too: it is a line error as well.
+    errors |= CE_BREAK;
+    events |= EV_BREAK;
+  }
+  if (now.Cts != counters.Cts) events |= EV_CTS;
+  if (now.Dsr != counters.Dsr) events |= EV_DSR;
+  if (now.Ring != counters.Ring) events |= EV_RING;
+  if (now.Dcd != counters.Dcd) events |= EV_RLSD;
+  counters = now;
+  if (errors) {
+    Link->NoteErrors(errors, (EventMask_ & EV_ERR) != 0);
+    events |= EV_ERR;
+  }
+  return events;
+}
+
 void TSerialEventThread::Execute() {
   // Bytes already reported that a handler left unread: only growth beyond
-  // them is news, so unread bytes never make this loop spin.
+  // them is news. The device is watched edge-triggered, so the wait ends when
+  // bytes arrive, not while unread ones wait.
   int unread = 0;
+  bool refreshUnread = false;  // a batch went out: take its unread count once it is over
   bool hungUp = false;
   bool above80 = false;
   SerialPosix::TLineCounters counters;
-  const bool watchCounters = (EventMask_ & kLineWatchEvents) && SerialPosix::ReadLineCounters(Fd, counters);
+  const bool counting = (EventMask_ & kCountedEvents) && SerialPosix::ReadLineCounters(Fd, counters);
+  const bool wantInput = (EventMask_ & (EV_RXCHAR | EV_RX80FULL)) != 0;
+  const bool modemLooks = counting && (EventMask_ & kModemEvents);
 
+  TEpoll wait;
+  if (wait.fd < 0 || !wait.Add(WaitEvent.Handle(), EPOLLIN, kStopTag) || !wait.Add(WakeEvent.Handle(), EPOLLIN, kPostedTag) ||
+      !wait.Add(DoneEvent.Handle(), EPOLLIN, kDoneTag)) {
+    WaitEvent.Wait(INFINITE_WAIT);  // no wait can be made: nothing is ever reported
+    return;
+  }
+  // Line errors and a hang-up arrive with (or as) an input wake-up. A device
+  // that cannot be waited for (not a line: /dev/null) is left alone.
+  bool watched = false;
+  if (wantInput || counting || (EventMask_ & EV_ERR)) watched = wait.Add(Fd, EPOLLIN | EPOLLET, kDeviceTag);
+
+  // What has been noticed and not yet looked into: it waits while a batch is
+  // with the main thread.
+  std::uint32_t held = 0;
+  bool input = false;
+  bool hangUp = false;
+  bool look = false;
   while (!Terminated_.load()) {
-    pollfd fds[3] = {{WaitEvent.Handle(), POLLIN, 0}, {WakeEvent.Handle(), POLLIN, 0}, {Fd, POLLIN, 0}};
-    unsigned long count = 3;
-    std::int64_t timeout = INFINITE_WAIT;
-    if (hungUp) {
-      count = 2;  // the device has nothing more to say; wait for the stop request
-    } else {
-      if (unread > 0) {
-        fds[2].events = 0;  // still readable: watch the count instead
-        timeout = kWatchIntervalMs;
-      }
-      if (watchCounters) timeout = timeout < 0 ? kCounterIntervalMs : timeout;
-    }
-    const int r = PollRetrying(fds, count, timeout);
+    epoll_event ready[4];
+    const int timeout = modemLooks && !hungUp ? kModemIntervalMs : -1;
+    const int n = ::epoll_wait(wait.fd, ready, 4, timeout);
     if (Terminated_.load()) break;
-    if (r < 0) {
-      // A failed wait dispatches nothing; pause so a persistent failure cannot spin.
-      WaitEvent.Wait(kWatchIntervalMs);
+    if (n < 0) {
+      if (errno != EINTR) WaitEvent.Wait(kFailedWaitPauseMs);
       continue;
     }
-    std::uint32_t events = 0;
-    if (fds[1].revents & POLLIN) {
-      WakeEvent.ResetSignal();
-      events |= Posted_.exchange(0) & EventMask_;
-    }
-    if (!hungUp) {
-      int waiting = 0;
-      const int qerr = SerialPosix::InputQueue(Fd, waiting);
-      if (qerr == 0) {
-        if (waiting < unread) unread = waiting;  // read meanwhile by someone
-        if ((EventMask_ & EV_RXCHAR) && waiting > unread) events |= EV_RXCHAR;
-        const bool full = ReadSize_ > 0 && static_cast<std::uint64_t>(waiting) * 10 >= ReadSize_ * 8ull;
-        if ((EventMask_ & EV_RX80FULL) && full && !above80) events |= EV_RX80FULL;
-        above80 = full;
-      }
-      if ((fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) || qerr == EIO) {
-        hungUp = true;
-        if (TakeHangUp()) {
-          Link->PendingErrors.fetch_or(CE_IOE);
-          events |= EV_ERR & EventMask_;
-        }
-      }
-      if (watchCounters && !hungUp) {
-        SerialPosix::TLineCounters now;
-        if (SerialPosix::ReadLineCounters(Fd, now)) {
-          std::uint32_t errors = 0;
-          if (now.Frame != counters.Frame) errors |= CE_FRAME;
-          if (now.Overrun != counters.Overrun) errors |= CE_OVERRUN;
-          if (now.Parity != counters.Parity) errors |= CE_RXPARITY;
-          if (now.BufOverrun != counters.BufOverrun) errors |= CE_RXOVER;
-          if (now.Break != counters.Break) events |= EV_BREAK;
-          if (now.Cts != counters.Cts) events |= EV_CTS;
-          if (now.Dsr != counters.Dsr) events |= EV_DSR;
-          if (now.Ring != counters.Ring) events |= EV_RING;
-          if (now.Dcd != counters.Dcd) events |= EV_RLSD;
-          if (errors) {
-            Link->PendingErrors.fetch_or(errors);
-            events |= EV_ERR;
-          }
-          counters = now;
-        }
+    for (int i = 0; i < n; ++i) {
+      const std::uint32_t tag = ready[i].data.u32;
+      if (tag == kPostedTag) {
+        WakeEvent.ResetSignal();
+        held |= Posted_.exchange(0);
+      } else if (tag == kDoneTag) {
+        DoneEvent.ResetSignal();
+      } else if (tag == kDeviceTag) {
+        input = true;
+        hangUp = hangUp || (ready[i].events & (EPOLLHUP | EPOLLERR)) != 0;
       }
     }
+    look = look || n == 0;
+    if (!held && !input && !hangUp && !look) continue;
+    if (Dispatching_.load()) {
+      AwaitingDone_.store(true);
+      if (Dispatching_.load()) continue;  // the batch's end wakes this wait
+    }
+    AwaitingDone_.store(false);
+    if (refreshUnread) {
+      unread = UnreadAfter_.load();
+      refreshUnread = false;
+    }
+
+    std::uint32_t events = held;
+    held = 0;
+    if (input && !hungUp && wantInput) {
+      if (unread == 0 && !(EventMask_ & EV_RX80FULL)) {
+        // New bytes and none left over: the dispatch counts them itself.
+        events |= EV_RXCHAR;
+      } else {
+        int waiting = 0;
+        const int qerr = SerialPosix::InputQueue(Fd, waiting);
+        if (qerr == 0) {
+          if (waiting < unread) unread = waiting;  // read meanwhile by someone
+          if (waiting > unread) events |= EV_RXCHAR;
+          const bool full = ReadSize_ > 0 && static_cast<std::uint64_t>(waiting) * 10 >= ReadSize_ * 8ull;
+          if ((EventMask_ & EV_RX80FULL) && full && !above80) events |= EV_RX80FULL;
+          above80 = full;
+        } else if (qerr == EIO) {
+          hangUp = true;
+        }
+      }
+    }
+    if (hangUp && !hungUp) {
+      // The device has nothing more to say: from now on wait for the stop request only.
+      hungUp = true;
+      if (watched) ::epoll_ctl(wait.fd, EPOLL_CTL_DEL, Fd, nullptr);
+      if ((EventMask_ & EV_ERR) && TakeHangUp()) {
+        Link->NoteErrors(CE_IOE, true);
+        events |= EV_ERR;
+      }
+    } else if (counting && !hungUp && (input || look)) {
+      events |= CountedEvents(counters);
+    }
+    input = hangUp = look = false;
     events &= EventMask_;
-    if (events) DeliverEvents(events, unread);
+    if (!events) continue;
+    refreshUnread = (events & EV_RXCHAR) != 0;
+    if (!DeliverEvents(events)) return;  // the main thread runs no more calls
   }
 }
 
-void TSerialEventThread::DeliverEvents(std::uint32_t events, int& unreadAfter) {
-  if (Terminated_.load()) return;
-  int unread = unreadAfter;
-  RunOnMain([&] {
+bool TSerialEventThread::DeliverEvents(std::uint32_t events) {
+  if (Terminated_.load()) return true;
+  Dispatching_.store(true);
+  auto self = std::static_pointer_cast<TSerialEventThread>(shared_from_this());
+  return PostToMainThread([self, events] { self->RunDispatch(events); });
+}
+
+void TSerialEventThread::RunDispatch(std::uint32_t events) {
+  // A stop is asked for on the main thread, so this test cannot race it.
+  if (!Terminated_.load()) {
     DispatchEvents(events);
-    unread = Owner->UnreadAfterDispatch();
-  });
-  unreadAfter = unread;
+    if (!Terminated_.load()) UnreadAfter_.store(Owner->UnreadAfterDispatch());
+  }
+  Dispatching_.store(false);
+  if (AwaitingDone_.load()) DoneEvent.SetSignal();
 }
 
 void TSerialEventThread::DispatchEvents(std::uint32_t events) {
@@ -223,6 +303,32 @@ void TSerialEventThread::DispatchEvents(std::uint32_t events) {
 
 // ---- writer ----
 
+namespace {
+// Writes as much as the device takes now, without waiting. Returns the count
+// written; `error` is what stopped it (0: all written, EAGAIN: no room).
+std::uint32_t WriteNow(int fd, const std::uint8_t* data, std::uint32_t n, int& error) {
+  std::uint32_t done = 0;
+  error = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, data + done, n - done);
+    if (w > 0) {
+      done += static_cast<std::uint32_t>(w);
+      continue;
+    }
+    if (w < 0 && errno == EINTR) continue;
+    error = w < 0 ? errno : EAGAIN;
+    break;
+  }
+  return done;
+}
+
+// Waits up to timeoutMs for room on the device or for `event`.
+void WaitForRoomOr(int fd, TSyncEvent& event, std::uint32_t timeoutMs) {
+  pollfd fds[2] = {{fd, POLLOUT, 0}, {event.Handle(), POLLIN, 0}};
+  PollRetrying(fds, 2, timeoutMs);
+}
+}  // namespace
+
 TSerialWriteThread::TSerialWriteThread(TCustomSerialPort* owner, int fd, std::uint32_t capacity,
                                        std::shared_ptr<TPortLink> link)
     : TSerialThread(owner, fd, std::move(link)), Buffer(capacity) {}
@@ -232,41 +338,93 @@ void TSerialWriteThread::Stop() {
   StopEvent.SetSignal();
 }
 
-bool TSerialWriteThread::QueueBytes(const void* Source, std::uint32_t Count, std::uint32_t writeTimeoutMs) {
-  if (static_cast<std::uint64_t>(Buffer.Size()) + Count > Buffer.Capacity()) {
-    TTickTimeout timeout;
-    timeout.Start(writeTimeoutMs);
-    for (;;) {
-      if (static_cast<std::uint64_t>(Buffer.Size()) + Count <= Buffer.Capacity()) break;
-      if (timeout.Expired()) return false;
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
+void TSerialWriteThread::SendHeld(int fd) {
+  int error = 0;
+  const std::uint32_t sent = WriteNow(fd, Buffer.Data(), Buffer.Size(), error);
+  if (sent == 0) return;
+  Buffer.Consume(sent);
+  if (Buffer.Size() == 0) {
+    DataEvent.ResetSignal();
+    DrainedMeanwhile_ = ReportDrain_;
   }
-  std::lock_guard lock(Link->WriteLock);
-  Buffer.Append(Source, Count);
-  DataEvent.SetSignal();
-  return true;
 }
 
-bool TSerialWriteThread::WaitDrained(std::uint32_t timeoutMs) {
+bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Count, std::uint32_t writeTimeoutMs,
+                                    bool reportDrain) {
+  const auto* bytes = static_cast<const std::uint8_t*>(Source);
+  TTickTimeout timeout;
+  timeout.Start(writeTimeoutMs);
+  for (;;) {
+    ProgressEvent.ResetSignal();
+    bool sending = false;
+    {
+      std::lock_guard lock(Link->WriteLock);
+      if (static_cast<std::uint64_t>(Buffer.Size()) + Count <= Buffer.Capacity()) {
+        ReportDrain_ = reportDrain;
+        if (Buffer.Size() == 0 && !reportDrain) {
+          // Nothing is queued or in flight (the writer consumes only once its
+          // write has returned), so the bytes go to the device from here
+          // without waking the writer; it gets only what the device does not
+          // take now, and meets any error itself.
+          int error = 0;
+          const std::uint32_t sent = WriteNow(fd, bytes, Count, error);
+          bytes += sent;
+          Count -= sent;
+          if (Count == 0) return true;
+        }
+        Buffer.Append(bytes, Count);
+        DataEvent.SetSignal();
+        return true;
+      }
+      // No room. While the writer waits for the main thread, which is this
+      // one, it cannot make any: what it holds is sent from here.
+      if (Reporting_ && Buffer.Size() > 0) {
+        SendHeld(fd);
+        sending = true;
+        if (static_cast<std::uint64_t>(Buffer.Size()) + Count <= Buffer.Capacity()) continue;
+      }
+    }
+    if (timeout.Expired()) return false;
+    const std::uint32_t left = timeout.Remaining() + 1;
+    if (sending) WaitForRoomOr(fd, ProgressEvent, left);
+    else ProgressEvent.Wait(left);
+  }
+}
+
+bool TSerialWriteThread::WaitDrained(int fd, std::uint32_t timeoutMs) {
   TTickTimeout timeout;
   timeout.Start(timeoutMs);
   for (;;) {
-    if (Buffer.Size() == 0) return true;
-    if (Ended() || timeout.Expired()) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ProgressEvent.ResetSignal();
+    bool sending = false;
+    {
+      std::lock_guard lock(Link->WriteLock);
+      if (Buffer.Size() == 0) return true;
+      // After a hang-up nothing drains any more: what is held is dropped.
+      if (Link->HangUpSeen.load()) return false;
+      if (Reporting_) {
+        SendHeld(fd);
+        if (Buffer.Size() == 0) return true;
+        sending = true;
+      }
+    }
+    if (Stopped_.load() || timeout.Expired()) return false;
+    const std::uint32_t left = timeout.Remaining() + 1;
+    if (sending) WaitForRoomOr(fd, ProgressEvent, left);
+    else ProgressEvent.Wait(left);
   }
 }
 
 bool TSerialWriteThread::WriteDone(std::uint32_t N) {
   std::lock_guard lock(Link->WriteLock);
   Buffer.Consume(N);
+  ProgressEvent.SetSignal();
   if (Buffer.Size() > 0) {
     DataEvent.SetSignal();
     return false;
   }
   DataEvent.ResetSignal();
-  return true;
+  return ReportDrain_;
 }
 
 void TSerialWriteThread::Report(std::uint32_t mask) {
@@ -274,6 +432,8 @@ void TSerialWriteThread::Report(std::uint32_t mask) {
     std::lock_guard lock(Link->WriteLock);
     Reporting_ = true;
   }
+  // A main thread waiting for room must know that it now sends for itself.
+  ProgressEvent.SetSignal();
   struct TClear {
     TSerialWriteThread* self;
     ~TClear() {
@@ -284,29 +444,26 @@ void TSerialWriteThread::Report(std::uint32_t mask) {
   RunOnMain([this, mask] { Owner->HandleEvents(mask); });
 }
 
-bool TSerialWriteThread::FlushWhileReporting(int fd, std::uint32_t timeoutMs) {
-  std::lock_guard lock(Link->WriteLock);
-  // While Reporting_ holds, the writer cannot touch the buffer: it needs this
-  // lock to clear the flag before it looks at the buffer again.
-  if (!Reporting_) return false;
-  TTickTimeout timeout;
-  timeout.Start(timeoutMs);
-  while (Buffer.Size() > 0) {
-    const ssize_t w = ::write(fd, Buffer.Data(), Buffer.Size());
-    if (w > 0) {
-      Buffer.Consume(static_cast<std::uint32_t>(w));
-      continue;
-    }
-    if (w < 0 && errno == EINTR) continue;
-    if ((w < 0 && errno != EAGAIN) || timeout.Expired()) break;
-    pollfd p{fd, POLLOUT, 0};
-    PollRetrying(&p, 1, 10);
+void TSerialWriteThread::ReportDrains() {
+  for (;;) {
+    Report(EV_TXEMPTY);
+    // The main thread may have sent and drained what was queued meanwhile.
+    std::lock_guard lock(Link->WriteLock);
+    const bool again = DrainedMeanwhile_;
+    DrainedMeanwhile_ = false;
+    if (!again) return;
   }
-  if (Buffer.Size() == 0) DataEvent.ResetSignal();
-  return true;
 }
 
 void TSerialWriteThread::Execute() {
+  // However the thread ends, a Close waiting for the drain stops waiting.
+  struct TEnd {
+    TSerialWriteThread* self;
+    ~TEnd() {
+      self->Stopped_.store(true);
+      self->ProgressEvent.SetSignal();
+    }
+  } end{this};
   // Pause after a failed write that is not a hang-up, so a retry cannot spin.
   constexpr int kRetryPauseMs = 10;
   for (;;) {
@@ -325,7 +482,7 @@ void TSerialWriteThread::Execute() {
     }
     const ssize_t w = ::write(Fd, data, n);
     if (w > 0) {
-      if (WriteDone(static_cast<std::uint32_t>(w))) Report(EV_TXEMPTY);
+      if (WriteDone(static_cast<std::uint32_t>(w))) ReportDrains();
       continue;
     }
     const int e = w < 0 ? errno : EAGAIN;
@@ -338,8 +495,10 @@ void TSerialWriteThread::Execute() {
     }
     const bool hangUp = e == EIO || e == ENXIO || e == EPIPE || e == ENODEV;
     if (hangUp) {
-      if (TakeHangUp()) {
-        Link->PendingErrors.fetch_or(CE_IOE);
+      const bool first = TakeHangUp();
+      ProgressEvent.SetSignal();  // nothing more drains
+      if (first) {
+        Link->NoteErrors(CE_IOE, true);
         Report(EV_ERR);
       }
       StopEvent.Wait(INFINITE_WAIT);  // nothing more can be sent

@@ -121,6 +121,7 @@ int main(int argc, char** argv) {
         micros.push_back(std::chrono::duration<double, std::micro>(firstOut - lastIn).count());
     }
     farEndDone = true;
+    runner->Wake();
   });
   runner->ProcessUntil([&] { return farEndDone.load(); }, std::chrono::minutes(5));
   farEnd.join();

@@ -85,8 +85,9 @@ public:
     runner_->Shutdown();
   }
   TPlainLoopRunner& Runner() { return *runner_; }
+  // Tests wait for other threads' progress too: look at least every 5 ms.
   bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
-    return runner_->ProcessUntil(pred, std::chrono::milliseconds(timeoutMs));
+    return runner_->ProcessUntil(pred, std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
   }
   void For(int ms) { runner_->ProcessFor(std::chrono::milliseconds(ms)); }
 

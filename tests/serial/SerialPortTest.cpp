@@ -4,7 +4,11 @@
 #include <sys/resource.h>
 #include <termios.h>
 
+#include <linux/serial.h>
+
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "PtyTestSupport.h"
@@ -13,11 +17,70 @@
 
 namespace {
 
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 double CpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
+
+// Voluntary context switches so far of this process's threads named `name`
+// (the main thread: "" ); -1 when there is no such thread.
+long WakeUps(const std::string& name) {
+  long total = -1;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    const bool main = task.path().filename() == std::to_string(::getpid());
+    std::ifstream status(task.path() / "status");
+    std::string line, thread;
+    long count = 0;
+    while (std::getline(status, line)) {
+      if (line.rfind("Name:\t", 0) == 0) thread = line.substr(6);
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) count = std::atol(line.c_str() + 24);
+    }
+    if (name.empty() ? main : thread == name) total = std::max(total, 0L) + count;
+  }
+  return total;
+}
+
+// Stands in for a serial driver's own ioctls on a pseudo-terminal: line
+// counters and the driver's flags word.
+struct TFakeSerialDriver {
+  static inline std::atomic<std::uint32_t> breaks{0};
+  static inline std::atomic<int> flags{0};
+  static inline std::atomic<int> getError{0};
+  static inline std::atomic<int> setError{0};
+  static inline std::atomic<int> sets{0};
+
+  TFakeSerialDriver() {
+    breaks = 0;
+    flags = 0;
+    getError = 0;
+    setError = 0;
+    sets = 0;
+    SerialPosix::SetSerialIoctls(&kTable);
+  }
+  ~TFakeSerialDriver() { SerialPosix::SetSerialIoctls(nullptr); }
+
+  static bool Counters(int, SerialPosix::TLineCounters& c) {
+    c = {};
+    c.Break = breaks;
+    return true;
+  }
+  static int Get(int, int& f) {
+    f = flags;
+    return getError;
+  }
+  static int Set(int, int f) {
+    if (setError) return setError;
+    ++sets;
+    flags = f;
+    return 0;
+  }
+  static constexpr SerialPosix::TSerialIoctls kTable{Counters, Get, Set};
+};
 
 class SerialPortPty : public ::testing::Test {
 protected:
@@ -53,9 +116,10 @@ TEST_F(SerialPortPty, OpenFailuresLeaveThePortClosed) {
   port.Open();
   TSerialPort second;
   second.SetDeviceName(pty.Path());
-  // Root ignores TIOCEXCL, but the lock on the open device still holds.
+  // Held by this process: the same report for root (whom TIOCEXCL lets
+  // through to the lock) as for anyone else.
   EXPECT_EQ(OpenError(second),
-            "Can't open specified device " + pty.Path() + " (Error 11, Resource temporarily unavailable)");
+            "Can't open specified device " + pty.Path() + " (Error 16, Device or resource busy)");
   EXPECT_FALSE(second.IsOpen());
 
   EXPECT_EQ(OpenError(port), "Can't perform this operation while port is open");
@@ -147,17 +211,39 @@ TEST_F(SerialPortPty, WithoutUpdateDcbTheLineKeepsItsSettings) {
   EXPECT_EQ(cfgetospeed(&t), B1200);
 }
 
-TEST_F(SerialPortPty, ReadBytesOnAQuietLineReturnsZeroAndReadsWhatCame) {
+TEST_F(SerialPortPty, ReadBytesWaitsUpToReadTimeoutForWhatIsMissing) {
   port.OnRxChar = nullptr;
   port.SetMonitorEvents({});
-  port.Buffers().SetReadTimeout(100);
+  port.Buffers().SetReadTimeout(200);
   port.Open();
   std::uint8_t buf[16];
+  auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port.ReadBytes(buf, 16), 0);
-  pty.Send({1, 2, 3});
-  EXPECT_EQ(port.ReadBytes(buf, 16), 3);  // ends at the pause after the bytes
+  EXPECT_GE(SecondsSince(start), 0.15) << "the wait for the first byte was skipped";
+  EXPECT_LT(SecondsSince(start), 2.0);
+
+  // Bytes that come while ReadBytes waits are returned once the line is quiet.
+  port.Buffers().SetReadTimeout(2000);
+  std::thread sender([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pty.Send({1, 2, 3});
+  });
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port.ReadBytes(buf, 16), 3);
+  EXPECT_LT(SecondsSince(start), 1.0) << "the read did not end at the pause after the bytes";
+  sender.join();
   EXPECT_EQ(buf[0], 1);
   EXPECT_EQ(buf[2], 3);
+
+  // A hang-up ends the wait at once.
+  std::thread hangUp([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    pty.CloseMaster();
+  });
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(port.ReadBytes(buf, 16), 0);
+  EXPECT_LT(SecondsSince(start), 1.0);
+  hangUp.join();
 }
 
 TEST_F(SerialPortPty, BytesArrivingTogetherRaiseOneEventWithTheirCount) {
@@ -467,6 +553,205 @@ TEST_F(SerialPortPty, OpenDiscardsWhatWaitedAndDtrOnAPtyIsNoError) {
   port.QueryStatus(stat);
   EXPECT_EQ(stat.InQueue, 0u);
   EXPECT_EQ(stat.Errors, 0u);
+}
+
+TEST_F(SerialPortPty, InputTheMaskDoesNotAskForNeverSpins) {
+  // Bytes wait, but only line errors are watched.
+  port.SetMonitorEvents({ceError});
+  port.Open();
+  pty.Send({1, 2, 3, 4, 5});
+  double before = CpuSeconds();
+  loop.For(1000);
+  EXPECT_LT(CpuSeconds() - before, 0.3) << "the monitor spins on bytes nobody asked about";
+  port.Close();
+
+  // Not a serial line at all, opened as it stands.
+  TSerialPort notALine;
+  notALine.SetDeviceName("/dev/null");
+  notALine.SetUpdateDCB(false);
+  notALine.Open();
+  before = CpuSeconds();
+  loop.For(1000);
+  EXPECT_LT(CpuSeconds() - before, 0.3) << "the monitor spins on a device that is always readable";
+  notALine.Close();
+}
+
+TEST_F(SerialPortPty, HangUpMetFirstByTheWriterIsReportedOnce) {
+  std::vector<int> errors;
+  port.OnError = [&](TCustomSerialPort*, int e) { errors.push_back(e); };
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    std::uint8_t buf[64];
+    port.ReadBytes(buf, count);
+  };
+  port.Open();
+  // The monitor hands over a dispatch that the main thread has not run yet ...
+  pty.Send({1});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // ... the line hangs up, and the writer meets it first.
+  pty.CloseMaster();
+  const std::uint8_t b[] = {1, 2, 3};
+  port.WriteBytes(b, 3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  loop.For(500);
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_IOE)});
+  EXPECT_TRUE(uncaught.empty());
+}
+
+TEST_F(SerialPortPty, WritesNeverWaitForAReportNobodyAskedFor) {
+  port.Buffers().SetWriteTimeout(200);
+  port.Open();
+  std::atomic<bool> stop{false};
+  std::atomic<std::size_t> received{0};
+  std::thread reader([&] {
+    while (!stop.load()) received += pty.Receive(1 << 16, 20).size();
+  });
+  // Back-to-back frames from the main thread, which runs no queued call meanwhile.
+  std::vector<std::uint8_t> frame(131, 0x66);
+  int refused = 0;
+  auto burst = [&] {
+    for (int i = 0; i < 40; ++i) {
+      try {
+        port.WriteBytes(frame.data(), 131);
+      } catch (const ESerialPortError&) {
+        ++refused;
+      }
+    }
+  };
+  burst();
+  EXPECT_EQ(refused, 0) << "writes waited for a drain report without an OnTxEmpty handler";
+
+  // With a handler the reports come, and still no write is refused.
+  int txEmpty = 0;
+  port.OnTxEmpty = [&](TCustomSerialPort*) { ++txEmpty; };
+  refused = 0;
+  burst();
+  EXPECT_EQ(refused, 0) << "writes waited for the main thread while it was waiting for them";
+  EXPECT_TRUE(loop.Until([&] { return received.load() == 80u * 131 && txEmpty > 0; }));
+  stop = true;
+  reader.join();
+}
+
+TEST_F(SerialPortPty, CloseAfterAHangUpDropsWhatIsQueued) {
+  std::vector<int> errors;
+  port.OnError = [&](TCustomSerialPort*, int e) { errors.push_back(e); };
+  port.Buffers().SetWriteTimeout(3000);
+  port.Open();
+  pty.CloseMaster();
+  ASSERT_TRUE(loop.Until([&] { return !errors.empty(); }));
+  const std::uint8_t b[] = {1, 2, 3};
+  port.WriteBytes(b, 3);  // can never be sent
+  const auto start = std::chrono::steady_clock::now();
+  port.Close();
+  EXPECT_LT(SecondsSince(start), 1.5) << "Close waited for bytes that can never drain";
+}
+
+TEST_F(SerialPortPty, ABreakShowsInTheLineErrors) {
+  TFakeSerialDriver driver;
+  std::vector<int> errors;
+  int breaks = 0;
+  port.SetMonitorEvents({ceError, ceRxChar, ceBreak});
+  port.OnError = [&](TCustomSerialPort*, int e) { errors.push_back(e); };
+  port.OnBreak = [&](TCustomSerialPort*) { ++breaks; };
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    std::uint8_t buf[64];
+    port.ReadBytes(buf, count);
+  };
+  port.Open();
+  TFakeSerialDriver::breaks = 1;
+  pty.Send({0});  // a break reads as a zero byte
+  EXPECT_TRUE(loop.Until([&] { return breaks == 1 && !errors.empty(); }, 2000));
+  EXPECT_EQ(breaks, 1);
+  EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_BREAK)});
+}
+
+TEST_F(SerialPortPty, ASilentLineWakesNoThread) {
+  TFakeSerialDriver driver;  // a device with line counters, as real ones have
+  std::vector<int> counts;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) { counts.push_back(count); };  // leaves the bytes
+  port.Open();
+  pty.Send({1, 2, 3});
+  ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
+  loop.For(100);
+  const long monitor = WakeUps("serial-monitor");
+  const long writer = WakeUps("serial-writer");
+  const long main = WakeUps("");
+  ASSERT_GE(monitor, 0);
+  ASSERT_GE(writer, 0);
+  loop.For(1000);
+  EXPECT_LE(WakeUps("serial-monitor") - monitor, 3) << "the monitor looks again and again";
+  EXPECT_LE(WakeUps("serial-writer") - writer, 3);
+  EXPECT_LE(WakeUps("") - main, 3) << "the main loop looks again and again";
+  EXPECT_EQ(counts, std::vector<int>{3});
+}
+
+TEST_F(SerialPortPty, BytesKeepTheirOrderWhoeverHandsThemToTheDevice) {
+  port.Open();
+  std::vector<std::uint8_t> sent;
+  auto write = [&](std::size_t n) {
+    std::vector<std::uint8_t> bytes(n);  // each byte tells its place in the stream
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(((sent.size() + i) * 2654435761u) >> 24);
+    ASSERT_EQ(port.WriteBytes(bytes.data(), static_cast<int>(n)), static_cast<int>(n));
+    sent.insert(sent.end(), bytes.begin(), bytes.end());
+  };
+  // An idle writer: WriteBytes hands the bytes over itself, the writer sleeps.
+  const long writer = WakeUps("serial-writer");
+  for (int i = 0; i < 50; ++i) {
+    write(131);
+    ASSERT_EQ(pty.Receive(131, 1000).size(), 131u);
+  }
+  EXPECT_LE(WakeUps("serial-writer") - writer, 5) << "every write went through the writer thread";
+  sent.clear();
+  // A device that takes no more: the rest waits in the writer's buffer, and
+  // later writes queue behind it.
+  for (int i = 0; i < 500 && port.WriterPending() == 0; ++i) write(2000);
+  ASSERT_GT(port.WriterPending(), 0u);
+  for (int i = 0; i < 5; ++i) write(3);
+  std::vector<std::uint8_t> got;
+  const std::size_t total = sent.size() + 20 * 17;
+  std::thread reader([&, total] { got = pty.Receive(total, 10000); });
+  for (int i = 0; i < 20; ++i) {
+    write(17);
+    loop.For(5);
+  }
+  reader.join();
+  std::vector<std::uint8_t> rest = pty.Receive(sent.size() - got.size(), 5000);
+  got.insert(got.end(), rest.begin(), rest.end());
+  ASSERT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent) << "bytes overtook each other";
+}
+
+TEST_F(SerialPortPty, LowLatencyIsAskedForAtOpenAndUndoneAtClose) {
+  port.Open();
+  EXPECT_FALSE(port.LowLatency());  // a pseudo-terminal has no such mode
+  port.Close();
+
+  TFakeSerialDriver driver;
+  const int other = ASYNC_SKIP_TEST;
+  TFakeSerialDriver::flags = other;
+  port.Open();
+  EXPECT_TRUE(port.LowLatency());
+  EXPECT_EQ(TFakeSerialDriver::flags, other | ASYNC_LOW_LATENCY);
+  port.Close();
+  EXPECT_EQ(TFakeSerialDriver::flags, other);
+
+  // Already on: left as it was.
+  TFakeSerialDriver::flags = ASYNC_LOW_LATENCY;
+  TFakeSerialDriver::sets = 0;
+  port.Open();
+  EXPECT_TRUE(port.LowLatency());
+  port.Close();
+  EXPECT_EQ(TFakeSerialDriver::flags, ASYNC_LOW_LATENCY);
+  EXPECT_EQ(TFakeSerialDriver::sets, 0);
+
+  // Refused: the port opens as ever and nothing is undone at Close.
+  TFakeSerialDriver::flags = other;
+  TFakeSerialDriver::setError = EPERM;
+  EXPECT_NO_THROW(port.Open());
+  EXPECT_FALSE(port.LowLatency());
+  TFakeSerialDriver::setError = 0;
+  port.Close();
+  EXPECT_EQ(TFakeSerialDriver::flags, other);
+  EXPECT_EQ(TFakeSerialDriver::sets, 0);
 }
 
 }  // namespace

@@ -335,6 +335,7 @@ TEST(RunOnMainThreadTest, DirectOnMainRethrowInWorkerAndShutdownReleases) {
       workerSaw = e.what();
     }
     workerDone = true;
+    runner->Wake();  // the loop looks at its predicate only when there is a reason
   });
   EXPECT_TRUE(runner->ProcessUntil([&] { return workerDone.load(); }, std::chrono::seconds(5)));
   worker.join();

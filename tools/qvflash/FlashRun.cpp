@@ -225,7 +225,8 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   ApplyStoredLoaderSettings(port);
   TSerialSessionPort link(port);
   TLoggingPort logged(link, *log);
-  TConsolePanes panes(err, ::isatty(::fileno(err)) != 0, options.quiet, options.verbose, *log, kLineBaud);
+  const bool terminal = ::isatty(::fileno(err)) != 0;
+  TConsolePanes panes(err, terminal, options.quiet, options.verbose, *log, kLineBaud);
   panes.portName = device;
   TBootSession session(image, logged, panes);
   session.FormCreate();
@@ -266,14 +267,26 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
     const std::string hint = PortHint(device, DiagnosePortError(device, e.what()));
     return finish(exPortError, std::string(e.what()) + (hint.empty() ? "" : "\n" + hint));
   }
+  if (options.verbose)
+    panes.Message(port.LowLatency() ? "low-latency mode: on"
+                                    : "low-latency mode: off (the device's driver does not offer it)");
   panes.Message("waiting for the device on " + device + " (switch it on or reset it now)");
   watch.StartedWaiting();
 
   const auto responseTimeout = std::chrono::milliseconds(options.timeoutMs.value_or(DefaultResponseTimeoutMs(kLineBaud)));
   const auto greetingTimeout = std::chrono::seconds(options.greetingTimeoutS);
+  // The loop sleeps until the port has something for it or the next time-out
+  // is due; a progress bar on a terminal is brought up to date once a second.
+  auto nextLook = [&] {
+    const bool greeting = session.State().State == stHandshake;
+    auto at = watch.LastFrame() + (greeting ? std::chrono::milliseconds(greetingTimeout) : responseTimeout) +
+              std::chrono::milliseconds(1);
+    if (terminal && !options.quiet) at = std::min(at, Clock::now() + std::chrono::seconds(1));
+    return std::max(std::chrono::milliseconds(0),
+                    std::chrono::ceil<std::chrono::milliseconds>(at - Clock::now()));
+  };
   while (true) {
-    runner->ProcessUntil([&] { return !panes.switchOn || lost || uncaught || watch.Stall(); },
-                         std::chrono::milliseconds(50));
+    runner->ProcessUntil([&] { return !panes.switchOn || lost || uncaught || watch.Stall(); }, nextLook());
     const TSessionState& state = session.State();
     if (!panes.switchOn) {
       panes.ShowProgress(true);
