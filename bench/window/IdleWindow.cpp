@@ -5,12 +5,12 @@
 //
 //   idle_window DEVICE
 #include <QApplication>
-#include <QComboBox>
 #include <cstdio>
 #include <string>
 
 #include "Application.h"
 #include "ColorButton.h"
+#include "PortComboBox.h"
 
 int main(int argc, char* argv[]) {
   if (argc != 2) {
