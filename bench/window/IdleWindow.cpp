@@ -11,6 +11,7 @@
 
 #include "Application.h"
 #include "ColorButton.h"
+#include "PortComboBox.h"
 
 int main(int argc, char* argv[]) {
   if (argc != 2) {
