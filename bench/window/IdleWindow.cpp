@@ -5,6 +5,7 @@
 //
 //   idle_window DEVICE
 #include <QApplication>
+#include <QComboBox>
 #include <cstdio>
 #include <string>
 
