@@ -10,11 +10,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QTabWidget>
-#include <QTextCursor>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -27,9 +25,11 @@
 #include "ImageTableModel.h"
 #include "LedIndicator.h"
 #include "LoaderSettings.h"
+#include "LogPane.h"
 #include "PortComboBox.h"
 #include "PortHint.h"
 #include "PortProblem.h"
+#include "StaticText.h"
 #include "StatusTexts.h"
 #include "UpdateFile.h"
 
@@ -46,17 +46,8 @@ const QString kStoppedForNewFile = QStringLiteral("Загрузка остано
 constexpr int kPortKeyRole = Qt::UserRole;
 constexpr int kExtraPortRole = Qt::UserRole + 1;
 
-QPlainTextEdit* MakeMemo(QWidget* parent) {
-  auto* memo = new QPlainTextEdit(parent);
-  memo->setLineWrapMode(QPlainTextEdit::NoWrap);
-  memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo->setUndoRedoEnabled(false);
-  return memo;
-}
-
 QLabel* MakeStaticText(QWidget* parent, int top) {
-  auto* text = new QLabel(parent);
+  auto* text = new TStaticText(parent);
   text->setGeometry(0, top, 785, 33);
   text->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -201,12 +192,6 @@ void TForm1::CreateControls() {
   CreateDebugPage();
   PageControl1->setCurrentIndex(0);
 
-  Memo2 = MakeMemo(this);
-  Memo2->setGeometry(808, 136, 465, 265);
-  Memo2->hide();
-  Memo3 = MakeMemo(this);
-  Memo3->setGeometry(808, 408, 473, 153);
-  Memo3->hide();
   Edit2 = new QLineEdit(this);
   Edit2->setGeometry(16, 296, 761, 21);
   Edit2->hide();
@@ -215,10 +200,8 @@ void TForm1::CreateControls() {
   ProgressBar1->setGeometry(0, kClientHeight - 25, kClientWidth, 25);
   ProgressBar1->SetProgress(0);
 
-  setTabOrder(Edit1, Memo2);
-  setTabOrder(Memo2, ComboBox1);
-  setTabOrder(ComboBox1, Memo3);
-  setTabOrder(Memo3, Edit2);
+  setTabOrder(Edit1, ComboBox1);
+  setTabOrder(ComboBox1, Edit2);
   setTabOrder(Edit2, PageControl1);
 }
 
@@ -253,7 +236,7 @@ void TForm1::CreateTables() {
 
 void TForm1::CreateDebugPage() {
   auto* page = new QWidget;
-  Memo1 = MakeMemo(page);
+  Memo1 = new TLogPane(page);
   Memo1->setGeometry(0, 0, 785, 329);
   StaticText1 = MakeStaticText(page, 336);
   StaticText2 = MakeStaticText(page, 376);
@@ -395,44 +378,19 @@ std::string TForm1::SelectedPortName() const {
 
 void TForm1::SetStatusText(const std::string& text) { SetStatus(QString::fromStdString(text)); }
 
-void TForm1::ClearDebugLog() { Memo1->clear(); }
+void TForm1::ClearDebugLog() { Memo1->Clear(); }
 
-void TForm1::AppendDebugLog(const std::string& line) {
-  Memo1->appendPlainText(QString::fromStdString(line));
-  // The first line after a clear lands where the pane's cursor stands and
-  // carries it to its end; the pane would then open scrolled to that column.
-  QTextCursor cursor = Memo1->textCursor();
-  if (cursor.positionInBlock() != 0) {
-    cursor.movePosition(QTextCursor::StartOfBlock);
-    Memo1->setTextCursor(cursor);
-  }
-}
+void TForm1::AppendDebugLog(const std::string& line) { Memo1->AppendLine(line); }
 
-void TForm1::SetCommandListing(std::vector<std::string> lines) {
-  QString text;
-  std::size_t size = 0;
-  for (const std::string& line : lines) size += line.size() + 1;
-  text.reserve(static_cast<qsizetype>(size));
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) text += u'\n';
-    text += QString::fromLatin1(lines[i].data(), static_cast<qsizetype>(lines[i].size()));
-  }
-  Memo2->setPlainText(text);
-  listingLines_ = static_cast<int>(lines.size());
-}
+void TForm1::SetCommandListing(std::vector<std::string> lines) { Memo2.Assign(std::move(lines)); }
 
-int TForm1::CommandListingLineCount() const { return listingLines_; }
+int TForm1::CommandListingLineCount() const { return Memo2.Count(); }
 
 void TForm1::AppendTrafficLog(const std::string& line) {
-  Memo3->appendPlainText(QString::fromStdString(line));
+  Memo3.Append(line);
   // Dropping the oldest lines a thousand at a time costs far less per line
   // than dropping one line with every line added.
-  if (Memo3->blockCount() > TrafficLogLines + TrafficLogTrim) {
-    QTextCursor oldest(Memo3->document());
-    oldest.movePosition(QTextCursor::Start);
-    oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, Memo3->blockCount() - TrafficLogLines);
-    oldest.removeSelectedText();
-  }
+  if (Memo3.Count() > TrafficLogLines + TrafficLogTrim) Memo3.DropOldest(Memo3.Count() - TrafficLogLines);
 }
 
 void TForm1::SetLastResponse(const std::string& text) { StaticText1->setText(QString::fromStdString(text)); }

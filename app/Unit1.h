@@ -10,6 +10,7 @@
 
 #include "BootSession.h"
 #include "ImageTable.h"
+#include "LogLines.h"
 #include "PortList.h"
 #include "SerialPort.h"
 #include "SerialSessionPort.h"
@@ -17,7 +18,6 @@
 
 class QLabel;
 class QLineEdit;
-class QPlainTextEdit;
 class QTabWidget;
 class QTableView;
 class QToolButton;
@@ -25,6 +25,7 @@ class TColorButton;
 class TGauge;
 class TImageTableModel;
 class TLedIndicator;
+class TLogPane;
 class TPortComboBox;
 
 inline const QString MainWindowCaption = QStringLiteral("Загрузчик ПО в БК ВЕЛТ серии QV v.1.3");
@@ -82,9 +83,11 @@ public:
   QTabWidget* PageControl1 = nullptr;
   QTableView* StringGrid1 = nullptr;
   QTableView* StringGrid2 = nullptr;
-  QPlainTextEdit* Memo1 = nullptr;
-  QPlainTextEdit* Memo2 = nullptr;
-  QPlainTextEdit* Memo3 = nullptr;
+  TLogPane* Memo1 = nullptr;
+  // Never shown (they lie right of the window and are hidden): their lines
+  // alone, which nothing lays out.
+  TLogLines Memo2;
+  TLogLines Memo3;
   QLineEdit* Edit2 = nullptr;
   QLabel* StaticText1 = nullptr;
   QLabel* StaticText2 = nullptr;
@@ -129,7 +132,6 @@ private:
   TImageTableModel* model1_ = nullptr;
   TImageTableModel* model2_ = nullptr;
   std::vector<TPortEntry> extraPorts_;
-  int listingLines_ = 0;
   TSerialSessionPort portLink_{SerialPort1};
   std::unique_ptr<TBootSession> session_;
 };

@@ -11,26 +11,27 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
-#include <QTextBlock>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
 #include "ColorButton.h"
 #include "DemoSimulator.h"
 #include "ErrorBox.h"
+#include "FrameEncoding.h"
 #include "EventLoopWait.h"
 #include "FakeDevices.h"
 #include "Fonts.h"
 #include "Gauges.h"
 #include "LedIndicator.h"
+#include "LogPane.h"
 #include "SampleImage.h"
 #include "StatusTexts.h"
 #include "Unit1.h"
@@ -41,6 +42,56 @@ namespace fs = std::filesystem;
 namespace {
 
 const QString kLoaded = QStringLiteral("Загрузка завершена");
+
+// The window, recording what the session writes into its panes before the
+// panes take it: what they must hold afterwards, line for line.
+class RecordingForm : public TForm1 {
+public:
+  using TForm1::TForm1;
+  std::vector<std::string> debugLog, listing, trafficLog;
+  void ClearDebugLog() override {
+    debugLog.clear();
+    TForm1::ClearDebugLog();
+  }
+  void AppendDebugLog(const std::string& line) override {
+    debugLog.push_back(line);
+    TForm1::AppendDebugLog(line);
+  }
+  void SetCommandListing(std::vector<std::string> lines) override {
+    listing = lines;
+    TForm1::SetCommandListing(std::move(lines));
+  }
+  void AppendTrafficLog(const std::string& line) override {
+    trafficLog.push_back(line);
+    TForm1::AppendTrafficLog(line);
+  }
+};
+
+std::vector<std::string> LinesOf(const TLogLines& lines) {
+  std::vector<std::string> all;
+  for (int i = 0; i < lines.Count(); ++i) all.push_back(lines.Line(i));
+  return all;
+}
+
+// The device's answer to the last program block (page 119, block 3): the
+// frame's bytes and its data sum, as the debug log shows a response.
+std::string LastResponseLine(const TImage& image) {
+  std::vector<std::uint8_t> frame = ConvertCommandText("22EF80" + ReadBlockText(image.StringGrid1, BlockFirstRow(119, 3)));
+  frame.push_back(FrameDataSum(frame));
+  return " - > " + FormatHexBytes(frame.data(), frame.size());
+}
+
+// Rows of the image that hold anything but the background.
+std::vector<int> InkedRows(const QImage& image, QColor background) {
+  std::vector<int> rows;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y) != background) {
+        rows.push_back(y);
+        break;
+      }
+  return rows;
+}
 
 class Window : public ::testing::Test {
 protected:
@@ -53,7 +104,7 @@ protected:
     });
     std::vector<TPortEntry> extra{{QStringLiteral("Симулятор"), [this] { return simulator_.StartDevice(); }},
                                   {QStringLiteral("Нет порта"), [] { return std::string("/dev/qv-missing"); }}};
-    form_ = std::make_unique<TForm1>(std::move(extra));
+    form_ = std::make_unique<RecordingForm>(std::move(extra));
     form_->ShowReaderMessage = [this](const QString& text) { readerMessages_.push_back(text); };
     form_->show();
   }
@@ -101,7 +152,7 @@ protected:
 
   fs::path dir_;
   TDemoSimulator simulator_;
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<RecordingForm> form_;
   std::vector<QString> errors_, hints_, readerMessages_;
 };
 
@@ -136,8 +187,7 @@ TEST_F(Window, FreshStart) {
   }
   EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
   EXPECT_EQ(form_->ProgressBar1->geometry(), QRect(0, 555, 805, 25));
-  EXPECT_FALSE(form_->Memo2->isVisible());
-  EXPECT_FALSE(form_->Memo3->isVisible());
+  EXPECT_EQ(form_->Memo1->LineCount(), 0);
 }
 
 TEST_F(Window, FileOutcomes) {
@@ -148,17 +198,17 @@ TEST_F(Window, FileOutcomes) {
   EXPECT_EQ(form_->Edit1->text(), "");
 
   // Wrong extension: the name shows, nothing else changes.
-  form_->Memo1->appendPlainText("kept");
+  form_->Memo1->AppendLine("kept");
   fs::copy_file(good, dir_ / "image.txt");
   LoadFile((dir_ / "image.txt").string());
   EXPECT_EQ(form_->Edit1->text(), QString::fromStdString((dir_ / "image.txt").string()));
-  EXPECT_EQ(form_->Memo1->toPlainText(), "kept");
+  EXPECT_EQ(form_->Memo1->Text(), "kept");
   EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), "");
 
   // A good file fills both tables, the tail rows included.
   LoadFile(good);
   const TImage sample = MakeSampleImage(3);
-  EXPECT_EQ(form_->Memo1->toPlainText(), "");
+  EXPECT_EQ(form_->Memo1->Text(), "");
   EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), QString::fromStdString(sample.StringGrid1.Cell(1, 1)));
   EXPECT_EQ(Cell(form_->StringGrid2, 16, 4096), QString::fromStdString(sample.StringGrid2.Cell(16, 4096)));
   EXPECT_EQ(form_->Image().StringGrid2.Cell(16, 4097), sample.StringGrid2.Cell(16, 4097));
@@ -199,17 +249,35 @@ TEST_F(Window, ErrorBoxText) {
   EXPECT_EQ(ErrorBoxText(""), "");
 }
 
+// Two loads in one window; afterwards every pane holds exactly the lines the
+// session wrote, in order: the debug log since the switch was last turned
+// on, the last listing, and the newest traffic lines within the log's bound.
 TEST_F(Window, WholeLoadsThroughTheSerialComponent) {
+  // Close to the traffic log's bound, so that the loads carry it over.
+  for (int i = 0; i < TForm1::TrafficLogLines + TForm1::TrafficLogTrim - 1500; ++i)
+    form_->AppendTrafficLog(" - >  " + std::to_string(i));
+  const TImage image = MakeSampleImage(5);
   LoadFile(WriteSample(5));
   SelectPort(QStringLiteral("Симулятор"));
   ClickSwitch();
   EXPECT_TRUE(form_->ColorButton4->Checked());
-  ExpectCompleteLoad(MakeSampleImage(5));
-  EXPECT_EQ(form_->Memo2->blockCount(), 600);
+  ExpectCompleteLoad(image);
+  EXPECT_EQ(form_->Memo2.Count(), 600);
 
   // A second load in the same window.
   ClickSwitch();
-  ExpectCompleteLoad(MakeSampleImage(5));
+  ExpectCompleteLoad(image);
+  EXPECT_EQ(LinesOf(form_->Memo1->Lines()), form_->debugLog);
+  EXPECT_EQ(form_->debugLog.front(), " - >  55") << "the greeting opens the log";
+  EXPECT_EQ(form_->debugLog.back(), LastResponseLine(image));
+  EXPECT_EQ(LinesOf(form_->Memo2), form_->listing);
+  const std::vector<std::string> traffic = LinesOf(form_->Memo3);
+  const std::vector<std::string>& written = form_->trafficLog;
+  ASSERT_GT(written.size(), std::size_t{TForm1::TrafficLogLines + TForm1::TrafficLogTrim}) << "the bound was passed";
+  EXPECT_GE(traffic.size(), std::size_t{TForm1::TrafficLogLines});
+  EXPECT_LE(traffic.size(), std::size_t{TForm1::TrafficLogLines + TForm1::TrafficLogTrim});
+  EXPECT_TRUE(std::equal(traffic.begin(), traffic.end(), written.end() - static_cast<std::ptrdiff_t>(traffic.size())))
+      << "the newest lines, in order";
 }
 
 TEST_F(Window, SwitchOffMidLoadThenAFreshLoad) {
@@ -219,7 +287,7 @@ TEST_F(Window, SwitchOffMidLoadThenAFreshLoad) {
   EXPECT_FALSE(form_->SerialPort1.IsOpen());
   EXPECT_EQ(form_->Label2->text(), "");
   EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
-  EXPECT_FALSE(form_->Memo1->toPlainText().isEmpty()) << "the logs keep their texts";
+  EXPECT_GT(form_->Memo1->LineCount(), 0) << "the logs keep their texts";
   ClickSwitch();
   ExpectCompleteLoad(MakeSampleImage(6));
 }
@@ -246,16 +314,6 @@ TEST_F(Window, FileLoadedMidLoadStopsTheLoad) {
   // The next load carries the new file only.
   ClickSwitch();
   ExpectCompleteLoad(MakeSampleImage(8));
-}
-
-TEST_F(Window, TrafficLogKeepsTheNewestLinesWithinItsBound) {
-  const int total = TForm1::TrafficLogLines + TForm1::TrafficLogTrim + 500;
-  for (int i = 0; i < total; ++i) form_->AppendTrafficLog(" - >  " + std::to_string(i));
-  EXPECT_LE(form_->Memo3->blockCount(), TForm1::TrafficLogLines + TForm1::TrafficLogTrim);
-  EXPECT_GE(form_->Memo3->blockCount(), TForm1::TrafficLogLines);
-  EXPECT_EQ(form_->Memo3->document()->lastBlock().text().toStdString(), " - >  " + std::to_string(total - 1));
-  EXPECT_EQ(form_->Memo3->document()->firstBlock().text().toStdString(),
-            " - >  " + std::to_string(total - form_->Memo3->blockCount()));
 }
 
 TEST_F(Window, LoadGoesOnBehindAModalDialog) {
@@ -294,14 +352,14 @@ TEST_F(Window, ADamagedFileIsRefusedLikeAWrongSize) {
   std::ofstream(damaged[1], std::ios::binary) << shifted;
   for (const std::string& path : damaged) {
     readerMessages_.clear();
-    form_->Memo1->appendPlainText("earlier");
+    form_->Memo1->AppendLine("earlier");
     form_->Label2->setText("");
     LoadFile(path);
     EXPECT_EQ(form_->Edit1->text(), QString::fromStdString(path));
     ASSERT_EQ(readerMessages_.size(), 1u) << path;
     EXPECT_EQ(readerMessages_[0], QStringLiteral("Неверный файл, проверьте файл или обновите программу загрузки"));
     EXPECT_EQ(form_->Label2->text(), QStringLiteral("Проверьте файл или обновите программу загрузки"));
-    EXPECT_EQ(form_->Memo1->toPlainText(), "");
+    EXPECT_EQ(form_->Memo1->Text(), "");
     EXPECT_EQ(UpdateFileText(form_->Image()), UpdateFileText(sample)) << path << ": the tables keep the good file";
     EXPECT_EQ(Cell(form_->StringGrid2, 3, 17), QString::fromStdString(sample.StringGrid2.Cell(3, 17)));
     EXPECT_TRUE(errors_.empty());
@@ -437,19 +495,59 @@ TEST_F(Window, FileNamedAtStartIsReadAsIfPicked) {
   EXPECT_EQ(form_->Label2->text(), QStringLiteral("Проверьте файл или обновите программу загрузки"));
 }
 
-TEST_F(Window, HeaderRowAsTallAsTheRowsAndTheDebugLogAtColumnZero) {
+TEST_F(Window, HeaderRowAsTallAsTheRows) {
   for (QTableView* grid : {form_->StringGrid1, form_->StringGrid2}) {
     EXPECT_EQ(grid->horizontalHeader()->height(), 24);
     EXPECT_EQ(grid->rowHeight(0), 24);
   }
+}
+
+// The debug page opened after a load: at column 0 (the " - > " prefixes in
+// sight); scrolled to the end, the last response drawn in the last band with
+// nothing below it; scrolled right to the end, the longest line's end inside
+// the pane.
+TEST_F(Window, DebugPageAfterALoadShowsTheLastResponse) {
+  const TImage image = MakeSampleImage(13);
   LoadFile(WriteSample(13));
   SelectPort(QStringLiteral("Симулятор"));
   ClickSwitch();
-  ExpectCompleteLoad(MakeSampleImage(13));
+  ExpectCompleteLoad(image);
   form_->PageControl1->setCurrentIndex(2);
   WaitFor([] { return false; }, 50);
-  EXPECT_GT(form_->Memo1->horizontalScrollBar()->maximum(), 0) << "lines wider than the pane";
-  EXPECT_EQ(form_->Memo1->horizontalScrollBar()->value(), 0);
+  TLogPane* pane = form_->Memo1;
+  QScrollBar* across = pane->horizontalScrollBar();
+  EXPECT_GT(across->maximum(), 0) << "lines wider than the pane";
+  EXPECT_EQ(across->value(), 0);
+
+  pane->verticalScrollBar()->setValue(0);
+  pane->setFocus();
+  QTest::keyClick(pane, Qt::Key_End, Qt::ControlModifier);
+  const int last = pane->LineCount() - 1;
+  ASSERT_EQ(pane->Lines().Line(last), LastResponseLine(image));
+  EXPECT_EQ(form_->StaticText1->text().toStdString(), LastResponseLine(image));
+  const QRect band = pane->LineRect(last);
+  EXPECT_TRUE(pane->viewport()->rect().contains(band));
+  const QColor paper = pane->palette().color(QPalette::Base);
+  const std::vector<int> inked = InkedRows(pane->viewport()->grab().toImage(), paper);
+  ASSERT_FALSE(inked.empty());
+  EXPECT_GE(inked.back(), band.top()) << "the last line is drawn";
+  EXPECT_LE(inked.back(), band.bottom()) << "and nothing below it";
+
+  // The widest line at the top, scrolled right to the end.
+  const QFontMetricsF metrics(pane->font());
+  int widest = 0;
+  for (int i = 0; i <= last; ++i)
+    if (metrics.horizontalAdvance(pane->Lines().LineText(i)) > metrics.horizontalAdvance(pane->Lines().LineText(widest)))
+      widest = i;
+  pane->verticalScrollBar()->setValue(widest);
+  across->setValue(across->maximum());
+  const QImage line =
+      pane->viewport()->grab().toImage().copy(pane->LineRect(widest)).transformed(QTransform().rotate(90));
+  const std::vector<int> inkedColumns = InkedRows(line, paper);
+  ASSERT_FALSE(inkedColumns.empty());
+  EXPECT_LT(inkedColumns.back(), band.width() - 1) << "the end of the line is not cut off";
+  EXPECT_GT(inkedColumns.back(), band.width() - 3 * pane->fontMetrics().averageCharWidth())
+      << "and the pane does not scroll far beyond it";
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // windowshots DIR: runs the demo window through a paced load into the
 // simulated device and saves screenshots of the screen fresh, during each
-// phase and after the load (and the debug page), then of the open-file
+// phase and after the load (and the debug page during and after it), then of the open-file
 // dialog, port errors with their hints, the longest status texts and the
 // port list with a described adapter, for a person to look at. It prints the
 // status texts' widths in the status band's face and in DejaVu Sans.
@@ -120,6 +120,10 @@ int main(int argc, char* argv[]) {
     Shot(form, dir, "2-data-flash");
     if (!ProcessEventsUntil([&] { return frames() >= 800; }, 30000)) result = 1;
     Shot(form, dir, "3-program-memory");
+    // The debug log as it runs: the newest responses in view, the last-line fields beside them.
+    form.PageControl1->setCurrentIndex(2);
+    Shot(form, dir, "3a-debug-page-during-load");
+    form.PageControl1->setCurrentIndex(0);
     if (!ProcessEventsUntil([&] { return !form.ColorButton4->Checked(); }, 30000)) result = 1;
     Shot(form, dir, "4-complete");
     form.PageControl1->setCurrentIndex(2);
