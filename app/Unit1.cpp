@@ -26,6 +26,7 @@
 #include "LedIndicator.h"
 #include "LoaderSettings.h"
 #include "LogPane.h"
+#include "PaintPacer.h"
 #include "PortComboBox.h"
 #include "PortHint.h"
 #include "PortProblem.h"
@@ -137,6 +138,7 @@ TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent)
 
   CreateControls();
   CreateShortcuts();
+  new TPaintPacer(this);
   RefreshPortList();
   ComboBox1->setCurrentIndex(0);
   FormCreate();

@@ -1,9 +1,10 @@
 // The debug log pane on its own (appends coalesced, the view following the
-// newest line, selecting and copying) and the last-line fields, which must
+// newest line, repaints paced to display frames, selecting and copying) and the last-line fields, which must
 // look exactly as labels do.
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 #include "EventLoopWait.h"
 #include "Fonts.h"
 #include "LogPane.h"
+#include "PaintPacer.h"
 #include "StaticText.h"
 
 namespace {
@@ -82,6 +84,37 @@ TEST(LogPane, TheScreenShowsWhatAFreshDrawingShows) {
           << "after line " << i;
     }
   }
+}
+
+// A window paced to the display's frames: lines arriving turn after turn,
+// much faster than frames, cost about one repaint per frame, and once the
+// lines stop the screen shows the newest of them.
+TEST(LogPane, APacedWindowRepaintsOncePerFrameAndCatchesUp) {
+  QWidget window;
+  auto* pane = new TLogPane(&window);
+  pane->resize(400, 200);
+  new TPaintPacer(&window);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  Settle();
+  PaintCount count;
+  pane->viewport()->installEventFilter(&count);
+  QElapsedTimer elapsed;
+  elapsed.start();
+  for (int i = 0; i < 300; ++i) {
+    pane->AppendLine(" - >  " + std::to_string(i));
+    QCoreApplication::processEvents();
+  }
+  const qint64 ms = elapsed.elapsed();
+  EXPECT_LE(count.paints, ms / TPaintPacer::kFrameMs + 2) << "300 turns in " << ms << " ms";
+  Settle();
+  EXPECT_TRUE(pane->viewport()->rect().contains(pane->LineRect(299)));
+  QWidget* view = pane->viewport();
+  const QPoint at = view->mapTo(&window, QPoint(0, 0));
+  EXPECT_EQ(window.screen()->grabWindow(window.winId(), at.x(), at.y(), view->width(), view->height()).toImage()
+                .convertToFormat(QImage::Format_RGB32),
+            view->grab().toImage().convertToFormat(QImage::Format_RGB32))
+      << "the held-back repaint was made";
 }
 
 TEST(LogPane, SelectingAndCopying) {
