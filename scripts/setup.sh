@@ -13,6 +13,9 @@ packages=(
   # checks of the desktop entries and the MIME type
   desktop-file-utils shared-mime-info libxml2-utils
   dpkg-dev fakeroot file
+  # the package's checks (lintian, manual pages, bash completion) and its
+  # install-and-remove check in a fresh Debian (scripts/check-install.sh)
+  lintian man-db bash-completion debootstrap
 )
 
 missing=()

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "BootLoaderSim.h"
+#include "QvVersion.h"
 #include "SampleImage.h"
 #include "UpdateFile.h"
 
@@ -39,6 +40,8 @@ const char* const kUsage =
     "  --timeout SECONDS    give up after this long (default: wait for the loader)\n"
     "  --quiet              print only the device path\n"
     "  --make-sample FILE   write a sample update file (every cell filled) and exit\n"
+    "  -h, --help           this text\n"
+    "  --version            print the version and exit\n"
     "Frames are counted from 1 over the whole load: data-flash blocks 1..512,\n"
     "then page selects and program blocks 513..1112.\n"
     "Exit status: 0 complete (and equal to --expect; with --repeat, every device),\n"
@@ -77,6 +80,9 @@ int main(int argc, char** argv) {
     };
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("qvsim %s\n", QvVersion);
       return 0;
     } else if (arg == "--link") options.LinkPath = value();
     else if (arg == "--baud") options.Baud = ParseInt(value(), "--baud");
