@@ -218,12 +218,12 @@ TEST_F(FlashTool, DryRunListsEveryBlockWithItsSum) {
 TEST(FlashOptionsParsing, DefaultsAndRefusals) {
   const char* ok[] = {"qvflash", "-p", "/dev/ttyUSB0", "-t", "750", "-v", "f.qv"};
   const TFlashOptions options = ParseFlashOptions(7, ok);
-  EXPECT_EQ(options.port, "/dev/ttyUSB0");
+  EXPECT_EQ(options.ports, std::vector<std::string>{"/dev/ttyUSB0"});
   EXPECT_EQ(options.timeoutMs, 750);
   EXPECT_TRUE(options.verbose);
   EXPECT_EQ(options.file, "f.qv");
   const char* defaults[] = {"qvflash", "f.qv"};
-  EXPECT_EQ(ParseFlashOptions(2, defaults).port, "COM1");
+  EXPECT_EQ(ParseFlashOptions(2, defaults).ports, std::vector<std::string>{"COM1"});
   EXPECT_EQ(DefaultResponseTimeoutMs(38400), 68 + 500);
 
   const char* noFile[] = {"qvflash"};
