@@ -1,6 +1,8 @@
 #include "FlashConsole.h"
 
 #include <sys/ioctl.h>
+
+#include <algorithm>
 #include <unistd.h>
 
 #include "TextOut.h"
@@ -43,7 +45,12 @@ void TConsole::Line(int port, const std::string& text, bool always) {
   std::lock_guard lock(mutex_);
   ClearLive();
   const std::string prefix = port >= 0 && SeveralPorts() ? names_[static_cast<std::size_t>(port)] + ": " : "";
-  std::fprintf(out_, "%s\n", PrintableText(prefix + text).c_str());
+  // A message of several lines (a hint below an error) keeps its lines.
+  for (std::size_t at = 0; at <= text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    std::fprintf(out_, "%s\n", PrintableText(prefix + text.substr(at, end - at)).c_str());
+    at = end + 1;
+  }
   if (!liveEnded_) DrawLive();
   std::fflush(out_);
 }

@@ -241,8 +241,8 @@ bool TPortWorker::LoadOneDevice(TSerialPort& port, bool first) {
   auto finish = [&](int status, const std::string& message, bool record, double seconds = -1) {
     const auto end = Clock::now();
     panes.phase = OutcomeWord(status);
-    panes.ShowProgress(true);
-    if (!message.empty()) panes.Message("qvflash: " + message, status != exSuccess);
+    if (terminal || watch.DeviceSpoke()) panes.ShowProgress(true);
+    if (!message.empty()) panes.Message("qvflash: " + message, status != exSuccess && record);
     if (panes.switchOn) {
       panes.switchOn = false;
       try {
@@ -284,12 +284,14 @@ bool TPortWorker::LoadOneDevice(TSerialPort& port, bool first) {
                         (options.waitForPort && problem.kind == TPortProblemKind::NotFound);
       if (!wait || (!options.station && Clock::now() - openedAt > greetingTimeout)) {
         const std::string hint = PortHint(device_, problem);
-        finish(exPortError, std::string(e.what()) + (hint.empty() ? "" : "\n" + hint), true);
+        const std::string waited =
+            wait ? name_ + " did not appear within " + std::to_string(options.greetingTimeoutS) + " s: " : "";
+        finish(exPortError, waited + e.what() + (hint.empty() ? "" : "\n" + hint), true);
         return false;
       }
       if (!announced) {
         panes.phase = "no port";
-        panes.ShowProgress(true);
+        if (terminal) panes.ShowProgress(true);
         panes.Message("waiting for " + name_ + " to appear (" + e.what() + ")");
         announced = true;
       }
