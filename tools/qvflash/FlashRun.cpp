@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 
 #include "BootLoaderSim.h"
@@ -192,7 +193,10 @@ int LoadImage(const std::string& file, TImage& image, std::FILE* err) {
 }
 
 int LoadImage(const std::string& file, TImage& image, TFileFacts& facts, std::FILE* err) {
-  facts.path = file;
+  // The record says which file it was wherever qvflash was started from.
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  facts.path = error ? file : absolute.string();
   struct stat info {};
   if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) facts.size = static_cast<std::uint64_t>(info.st_size);
   const std::string shown = PrintableText(file);

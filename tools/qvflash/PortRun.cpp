@@ -269,7 +269,8 @@ bool TPortWorker::LoadOneDevice(TSerialPort& port, bool first) {
   bool announced = false;
   for (;;) {
     if (Stopping()) {
-      finish(exInterrupted, "interrupted while waiting for " + name_, !options.station);
+      // A station's port without a device has nothing to record.
+      finish(exInterrupted, options.station ? "stopped" : "interrupted while waiting for " + name_, !options.station);
       return false;
     }
     panes.switchOn = true;
@@ -361,8 +362,8 @@ bool TPortWorker::LoadOneDevice(TSerialPort& port, bool first) {
       return options.station && !Stopping();
     }
     if (Stopping()) {
-      finish(exInterrupted, "interrupted during " + WhereNow(state, panes.LastCommand()),
-             !options.station || watch.DeviceSpoke());
+      const bool device = !options.station || watch.DeviceSpoke();
+      finish(exInterrupted, device ? "interrupted during " + WhereNow(state, panes.LastCommand()) : "stopped", device);
       return false;
     }
     const auto now = Clock::now();
