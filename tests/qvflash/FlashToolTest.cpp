@@ -7,21 +7,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <atomic>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "BootLoaderSim.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
+#include "FlashTestSupport.h"
 #include "FrameEncoding.h"
-#include "JsonForTests.h"
-#include "PtyTestSupport.h"
 #include "SampleImage.h"
 #include "Sha256.h"
 #include "TextOut.h"
@@ -30,65 +27,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-struct RunOutput {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  std::fclose(file);
-  return text;
-}
-
-// A device played by hand on a pseudo-terminal, in a thread of its own: the
-// script starts once the loader has opened the port.
-class TScriptedDevice {
-public:
-  explicit TScriptedDevice(std::function<void(TPty&)> script) {
-    // A slave opened and closed once makes the master report a hang-up until the loader opens it.
-    const int slave = ::open(pty_.Path().c_str(), O_RDWR | O_NOCTTY);
-    if (slave >= 0) ::close(slave);
-    thread_ = std::thread([this, script = std::move(script)] {
-      for (int i = 0; i < 2000; ++i) {
-        pollfd p{pty_.Master(), 0, 0};
-        if (::poll(&p, 1, 0) == 0 || !(p.revents & POLLHUP)) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      script(pty_);
-    });
-  }
-  ~TScriptedDevice() { thread_.join(); }
-  const std::string& Path() const { return pty_.Path(); }
-  // Greeting, acknowledgement, 0xAA.
-  static bool Handshake(TPty& pty) {
-    pty.Send({0x55});
-    if (pty.Receive(3, 5000).size() != 3) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    pty.Send({0xAA});
-    return true;
-  }
-  // Takes a block frame and answers it as a device does.
-  static bool AnswerBlock(TPty& pty) {
-    std::vector<std::uint8_t> frame = pty.Receive(131, 5000);
-    if (frame.size() != 131) return false;
-    std::uint32_t sum = 0;
-    for (std::size_t i = 3; i < frame.size(); ++i) sum += frame[i];
-    frame.push_back(static_cast<std::uint8_t>(sum));
-    pty.Send(frame);
-    return true;
-  }
-
-private:
-  TPty pty_;
-  std::thread thread_;
-};
 
 class FlashTool : public ::testing::Test {
 protected:
@@ -100,22 +38,7 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  RunOutput Run(std::vector<std::string> args) {
-    args.insert(args.begin(), "qvflash");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    RunOutput result;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    try {
-      result.status = RunFlash(ParseFlashOptions(static_cast<int>(argv.size()), argv.data()), out, err);
-    } catch (const std::invalid_argument&) {
-      result.status = exUsage;
-    }
-    result.out = ReadAll(out);
-    result.err = ReadAll(err);
-    return result;
-  }
+  RunOutput Run(std::vector<std::string> args) { return RunQvflash(std::move(args)); }
 
   // A run against the simulated device with one fault.
   RunOutput RunAgainst(TSimFault fault, int frame, std::vector<std::string> extra = {}) {
@@ -270,7 +193,7 @@ TEST_F(FlashTool, ControlBytesInNamesAreShownEscaped) {
   EXPECT_NE(run.err.find("Specified device not found (/dev/qv\\x01\\x1B[2Jx)."), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find('\x01'), std::string::npos);
   EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
-  const TJson document = TJsonReader::Parse(run.out);
+  const TJson document = TJson::Parse(run.out);
   EXPECT_EQ(document["results"][0]["port"].text, port);
   EXPECT_EQ(document["results"][0]["outcome"].text, "port-error");
 
@@ -296,7 +219,7 @@ TEST(FlashText, DigestsAndEscapes) {
   EXPECT_EQ(JsonString(std::string("q\"b\\s\n\0\x01", 8)), "\"q\\\"b\\\\s\\n\\u0000\\u0001\"");
   EXPECT_EQ(JsonString("Загрузка"), "\"Загрузка\"");
   EXPECT_EQ(JsonString("\xff\xc0\xaf"), "\"\\ufffd\\ufffd\\ufffd\"") << "not UTF-8 (an overlong form too)";
-  EXPECT_EQ(TJsonReader::Parse(JsonString(raw)).text.substr(0, 7), std::string("a\0b\x1b[1m", 7));
+  EXPECT_EQ(TJson::Parse(JsonString(raw)).text.substr(0, 7), std::string("a\0b\x1b[1m", 7));
 }
 
 TEST_F(FlashTool, NoGreetingFromASilentLine) {

@@ -6,20 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "BootLoaderSim.h"
-#include "FlashOptions.h"
-#include "FlashRun.h"
-#include "JsonForTests.h"
+#include "FlashTestSupport.h"
 #include "SampleImage.h"
 #include "Sha256.h"
 #include "UpdateFile.h"
@@ -29,24 +20,12 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
-
-struct TRun {
-  int status = -1;
-  std::string out, err;
-};
 
 class MultiPort : public ::testing::Test {
 protected:
@@ -58,32 +37,13 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  TRun Run(std::vector<std::string> args) {
-    args.insert(args.begin(), "qvflash");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    TRun run;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    try {
-      run.status = RunFlash(ParseFlashOptions(static_cast<int>(argv.size()), argv.data()), out, err);
-    } catch (const std::invalid_argument&) {
-      run.status = exUsage;
-    }
-    for (auto [file, text] : {std::pair{out, &run.out}, std::pair{err, &run.err}}) {
-      std::rewind(file);
-      char buffer[4096];
-      for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text->append(buffer, n);
-      std::fclose(file);
-    }
-    return run;
-  }
+  RunOutput Run(std::vector<std::string> args) { return RunQvflash(std::move(args)); }
 
   // Each line of the record parsed, with the fields every line must have.
   std::vector<TJson> RecordLines() {
     std::vector<TJson> records;
     for (const std::string& line : Lines(Slurp(record_))) {
-      records.push_back(TJsonReader::Parse(line));
+      records.push_back(TJson::Parse(line));
       const TJson& r = records.back();
       for (const char* field : {"time", "host", "user", "port", "device", "serial", "file", "size", "sha256", "outcome",
                                 "status", "frames", "seconds", "message"})
@@ -120,11 +80,11 @@ TEST_F(MultiPort, ThreeDevicesAtOnceEachReceiveEveryBlock) {
     sims.back()->Start();
     args.insert(args.end(), {"--port", sims.back()->SlavePath()});
   }
-  const TRun run = Run(args);
+  const RunOutput run = Run(args);
   EXPECT_EQ(run.status, exSuccess) << run.err;
   for (const auto& sim : sims) ExpectWholeImage(*sim, image_);
 
-  const TJson document = TJsonReader::Parse(run.out);
+  const TJson document = TJson::Parse(run.out);
   EXPECT_EQ(document["file"]["sha256"].text, Sha256Hex(Slurp(file_)));
   EXPECT_EQ(document["status"].number, 0);
   ASSERT_EQ(document["results"].items.size(), 3u);
@@ -156,11 +116,11 @@ TEST_F(MultiPort, OneStallsOneHangsUpTheOthersFinish) {
     sims.back()->Start();
     args.insert(args.end(), {"--port", sims.back()->SlavePath()});
   }
-  const TRun run = Run(args);
+  const RunOutput run = Run(args);
   EXPECT_EQ(run.status, exStall) << run.err;
   ExpectWholeImage(*sims[0], image_);
   ExpectWholeImage(*sims[2], image_);
-  const TJson document = TJsonReader::Parse(run.out);
+  const TJson document = TJson::Parse(run.out);
   ASSERT_EQ(document["results"].items.size(), 4u);
   const char* outcomes[] = {"ok", "stall", "ok", "device-lost"};
   const int statuses[] = {0, 5, 0, 6};
@@ -192,7 +152,7 @@ TEST_F(MultiPort, RecordIsAppendedNeverTruncatedAndMustBeWritable) {
 
   TBootLoaderSim untouched;
   untouched.Start();
-  const TRun refused = Run({"--port", untouched.SlavePath(), "--record", dir_.string(), file_});
+  const RunOutput refused = Run({"--port", untouched.SlavePath(), "--record", dir_.string(), file_});
   EXPECT_EQ(refused.status, exUsage);
   EXPECT_NE(refused.err.find("cannot write the record file"), std::string::npos) << refused.err;
   std::this_thread::sleep_for(100ms);
@@ -208,13 +168,13 @@ TEST_F(MultiPort, WaitForPortLoadsAPortThatAppearsLater) {
     std::this_thread::sleep_for(700ms);
     sim.Start();
   });
-  const TRun run = Run({"--wait-for-port", "--port", link, file_});
+  const RunOutput run = Run({"--wait-for-port", "--port", link, file_});
   later.join();
   EXPECT_EQ(run.status, exSuccess) << run.err;
   EXPECT_NE(run.err.find("waiting for " + link + " to appear"), std::string::npos) << run.err;
   ExpectWholeImage(sim, image_);
 
-  const TRun missing = Run({"--wait-for-port", "--greeting-timeout", "1", "--port", link + "-never", file_});
+  const RunOutput missing = Run({"--wait-for-port", "--greeting-timeout", "1", "--port", link + "-never", file_});
   EXPECT_EQ(missing.status, exPortError);
   EXPECT_NE(missing.err.find(link + "-never did not appear within 1 s"), std::string::npos) << missing.err;
 }
@@ -246,6 +206,14 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
             "--port", slow.SlavePath().c_str(), file_.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  // However the test ends, the child does not outlive it (a station left
+  // running would take over pseudo-terminals that reuse these numbers).
+  struct TReap {
+    pid_t pid;
+    ~TReap() {
+      if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    }
+  } reap{child};
   auto recorded = [&] { return Lines(Slurp(record_)).size(); };
   auto waitFor = [&](std::size_t lines) {
     for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
@@ -254,7 +222,7 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
     }
     return false;
   };
-  ASSERT_TRUE(waitFor(3)) << Slurp(err);
+  ASSERT_TRUE(waitFor(3)) << Slurp(err.string());
   // The adapter is pulled out and a new one plugged in under the same name.
   line->Stop();
   line.reset();
@@ -263,7 +231,7 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
   second.LinkPath = link;
   TBootLoaderSim replugged(second);
   replugged.Start();
-  ASSERT_TRUE(waitFor(4)) << Slurp(err);
+  ASSERT_TRUE(waitFor(4)) << Slurp(err.string());
   ExpectWholeImage(replugged, image_);
   ASSERT_GT(slow.Result().FramesReceived, 0) << "the slow load is under way";
 
@@ -274,21 +242,21 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
     ended = ::waitpid(child, &status, WNOHANG);
     if (ended == 0) std::this_thread::sleep_for(20ms);
   }
-  if (ended == 0) ::kill(child, SIGKILL), ::waitpid(child, &status, 0);
   ASSERT_EQ(ended, child) << "qvflash did not stop on SIGTERM";
+  reap.pid = 0;
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), exInterrupted) << Slurp(err);
+  EXPECT_EQ(WEXITSTATUS(status), exInterrupted) << Slurp(err.string());
 
   const std::vector<TJson> records = RecordLines();
-  ASSERT_EQ(records.size(), 5u) << Slurp(err);
+  ASSERT_EQ(records.size(), 5u) << Slurp(err.string());
   for (int i = 0; i < 4; ++i) EXPECT_EQ(records[i]["outcome"].text, "ok") << i;
   EXPECT_EQ(records[4]["port"].text, slow.SlavePath());
   EXPECT_EQ(records[4]["outcome"].text, "interrupted");
   EXPECT_EQ(records[4]["status"].number, exInterrupted);
   EXPECT_GT(records[4]["frames"].number, 0);
-  const TJson document = TJsonReader::Parse(Slurp(out));
+  const TJson document = TJson::Parse(Slurp(out.string()));
   EXPECT_EQ(document["results"].items.size(), 5u);
-  const std::string text = Slurp(err);
+  const std::string text = Slurp(err.string());
   EXPECT_NE(text.find("summary:\n  " + link + ": 4 ok, 0 failed\n  " + slow.SlavePath() + ": 0 ok, 1 failed"),
             std::string::npos)
       << text;

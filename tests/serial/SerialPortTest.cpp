@@ -762,33 +762,28 @@ TEST_F(SerialPortPty, EachPortServedByItsOwnMainThread) {
   using Clock = std::chrono::steady_clock;
   struct TServed {
     TPty pty;
-    std::atomic<bool> open{false}, stop{false}, closeOnEvent{false};
-    std::atomic<int> events{0};
-    std::atomic<Clock::rep> firstEventAt{0}, closeEndedAt{0};
-    std::vector<std::string> uncaught;  // its runner's thread only
-    std::thread::id handlerThread, servingThread;
     std::shared_ptr<TPlainLoopRunner> runner;
-    std::mutex mutex;
-    void Serve() {
+    std::atomic<bool> open{false}, stop{false};
+    std::atomic<int> events{0};
+    std::atomic<Clock::rep> firstEventAt{0}, closedAt{0};
+    std::vector<std::string> uncaught;  // touched on the serving thread only
+    bool handlersOnServingThread = true;
+    void Serve(bool closeOnSecondEvent) {
       runner = std::make_shared<TPlainLoopRunner>();
-      servingThread = std::this_thread::get_id();
       runner->SetUncaughtExceptionHandler([this](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
+      const auto serving = std::this_thread::get_id();
       TSerialPort served;
       served.SetMainThreadRunner(runner);
       served.SetDeviceName(pty.Path());
-      served.Buffers().SetReadTimeout(500);
       served.OnRxChar = [&](TCustomSerialPort*, int count) {
         std::uint8_t buffer[64];
         served.ReadBytes(buffer, std::min(count, 64));
-        handlerThread = std::this_thread::get_id();
+        handlersOnServingThread = handlersOnServingThread && std::this_thread::get_id() == serving;
         if (++events == 1) {
           firstEventAt = Clock::now().time_since_epoch().count();
           throw std::runtime_error("handler of " + pty.Path());
         }
-        if (closeOnEvent) {
-          served.Close();
-          closeEndedAt = Clock::now().time_since_epoch().count();
-        }
+        if (closeOnSecondEvent) served.Close(), closedAt = Clock::now().time_since_epoch().count();
       };
       served.Open();
       open = true;
@@ -797,28 +792,27 @@ TEST_F(SerialPortPty, EachPortServedByItsOwnMainThread) {
       runner->Shutdown();
     }
   };
+  auto until = [deadline = Clock::now() + std::chrono::seconds(10)](const std::function<bool()>& done) {
+    while (!done() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  };
   TServed a, b;
-  a.closeOnEvent = true;
-  std::thread ta([&] { a.Serve(); }), tb([&] { b.Serve(); });
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  while (!(a.open && b.open) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  std::thread ta([&] { a.Serve(true); }), tb([&] { b.Serve(false); });
+  until([&] { return a.open && b.open; });
   a.pty.Send({1});
-  while (a.events < 1 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  until([&] { return a.events == 1; });
   a.pty.Send({2});  // a's handler now closes its port: 300 ms on a's thread
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   b.pty.Send({3});
-  while (b.events < 1 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  while (a.closeEndedAt == 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  until([&] { return b.events == 1 && a.closedAt != 0; });
   a.stop = b.stop = true;
   a.runner->Wake();
   b.runner->Wake();
   ta.join();
   tb.join();
+  ASSERT_NE(a.closedAt, 0);
   ASSERT_EQ(b.events, 1);
-  ASSERT_NE(a.closeEndedAt, 0);
-  EXPECT_LT(b.firstEventAt.load(), a.closeEndedAt.load()) << "b waited for a's Close";
-  EXPECT_EQ(a.handlerThread, a.servingThread);
-  EXPECT_EQ(b.handlerThread, b.servingThread);
+  EXPECT_LT(b.firstEventAt.load(), a.closedAt.load()) << "b waited for a's Close";
+  EXPECT_TRUE(a.handlersOnServingThread && b.handlersOnServingThread);
   EXPECT_EQ(a.uncaught, std::vector<std::string>{"handler of " + a.pty.Path()});
   EXPECT_EQ(b.uncaught, std::vector<std::string>{"handler of " + b.pty.Path()});
   EXPECT_TRUE(uncaught.empty()) << "nothing reaches the process-wide hook";

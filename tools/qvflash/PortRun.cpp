@@ -278,6 +278,15 @@ bool TPortWorker::LoadOneDevice(TSerialPort& port, bool first) {
       session.ColorButton4Click();
       break;
     } catch (const std::exception& e) {
+      // Opened, then refused (DTR on a line that hung up meanwhile): closed
+      // again, or every later try would find it still open.
+      if (port.IsOpen()) {
+        panes.switchOn = false;
+        try {
+          session.ColorButton4Click();
+        } catch (const std::exception&) {
+        }
+      }
       const TPortProblem problem = DiagnosePortError(device_, e.what());
       // A station waits for its port to come back whatever keeps it away
       // meanwhile (a new adapter's device file may not be open to us at first).
