@@ -23,8 +23,12 @@ bool IsMainThread() {
   return !runner || runner->IsMainThread();
 }
 
-void RunOnMainThread(const std::function<void()>& call) {
-  auto runner = MainThreadRunner();
+void RunOnMainThread(const std::function<void()>& call) { RunOnMainThread(nullptr, call); }
+
+bool PostToMainThread(std::function<void()> call) { return PostToMainThread(nullptr, std::move(call)); }
+
+void RunOnMainThread(const std::shared_ptr<TMainThreadRunner>& given, const std::function<void()>& call) {
+  auto runner = given ? given : MainThreadRunner();
   if (!runner || runner->IsMainThread()) {
     call();
     return;
@@ -32,8 +36,8 @@ void RunOnMainThread(const std::function<void()>& call) {
   runner->RunAndWait(call);
 }
 
-bool PostToMainThread(std::function<void()> call) {
-  auto runner = MainThreadRunner();
+bool PostToMainThread(const std::shared_ptr<TMainThreadRunner>& given, std::function<void()> call) {
+  auto runner = given ? given : MainThreadRunner();
   if (!runner) {
     try {
       call();
@@ -75,6 +79,34 @@ void HandleUncaughtException(std::exception_ptr error) {
     error = std::current_exception();
   }
   std::fprintf(stderr, "%s\n", ExceptionMessage(error).c_str());
+}
+
+void HandleUncaughtException(const std::shared_ptr<TMainThreadRunner>& given, std::exception_ptr error) {
+  auto runner = given ? given : MainThreadRunner();
+  if (runner) runner->HandleUncaught(std::move(error));
+  else HandleUncaughtException(std::move(error));
+}
+
+void TMainThreadRunner::SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler) {
+  std::lock_guard lock(hookMutex_);
+  hook_ = std::move(handler);
+}
+
+void TMainThreadRunner::HandleUncaught(std::exception_ptr error) {
+  TUncaughtExceptionHandler hook;
+  {
+    std::lock_guard lock(hookMutex_);
+    hook = hook_;
+  }
+  if (!hook) {
+    HandleUncaughtException(std::move(error));
+    return;
+  }
+  try {
+    hook(error);
+  } catch (...) {
+    std::fprintf(stderr, "%s\n", ExceptionMessage(std::current_exception()).c_str());
+  }
 }
 
 struct TPlainLoopRunner::TCall {
@@ -150,7 +182,7 @@ int TPlainLoopRunner::ProcessPending() {
       }
       item->finished.notify_one();  // `batch` keeps the item alive meanwhile
     } else if (error) {
-      HandleUncaughtException(error);
+      HandleUncaught(error);
     }
   }
   return ran;

@@ -25,6 +25,14 @@
 // The uncaught-exception hook is what every dispatch guard of the component
 // calls with an exception that escaped an event handler. The default prints
 // the exception's message to stderr; the window installs its error box.
+//
+// A port may be given a runner of its own (TCustomSerialPort::
+// SetMainThreadRunner): its events then run on that runner's thread, and what
+// escapes its handlers goes to that runner's hook when it has one. A program
+// that serves several ports at once gives each its own thread this way, so a
+// handler that pauses (Close waits 300 ms) never holds up another port. The
+// overloads below taking a runner do the same as the plain ones for it
+// (nullptr: the process-wide runner).
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -44,6 +52,8 @@ public:
 // Reports an exception that escaped a handler. Never throws.
 void HandleUncaughtException(std::exception_ptr error);
 
+using TUncaughtExceptionHandler = std::function<void(std::exception_ptr)>;
+
 class TMainThreadRunner {
 public:
   virtual ~TMainThreadRunner() = default;
@@ -62,10 +72,19 @@ public:
     } catch (const EMainThreadGone&) {
       return false;
     } catch (...) {
-      HandleUncaughtException(std::current_exception());
+      HandleUncaught(std::current_exception());
       return true;
     }
   }
+  // This runner's own hook for exceptions that escaped a handler (empty: the
+  // process-wide one). Any thread.
+  void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
+  // Reports through this runner's hook, or the process-wide one. Never throws.
+  void HandleUncaught(std::exception_ptr error);
+
+private:
+  std::mutex hookMutex_;
+  TUncaughtExceptionHandler hook_;
 };
 
 // Installs the process-wide runner (nullptr: run calls directly). Workers
@@ -75,8 +94,9 @@ std::shared_ptr<TMainThreadRunner> MainThreadRunner();
 bool IsMainThread();  // true when no runner is installed
 void RunOnMainThread(const std::function<void()>& call);
 bool PostToMainThread(std::function<void()> call);
-
-using TUncaughtExceptionHandler = std::function<void(std::exception_ptr)>;
+void RunOnMainThread(const std::shared_ptr<TMainThreadRunner>& runner, const std::function<void()>& call);
+bool PostToMainThread(const std::shared_ptr<TMainThreadRunner>& runner, std::function<void()> call);
+void HandleUncaughtException(const std::shared_ptr<TMainThreadRunner>& runner, std::exception_ptr error);
 // Installs the application's handler for uncaught exceptions (empty: the default).
 void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
 // The message of an exception, for display ("unknown exception" when it has none).

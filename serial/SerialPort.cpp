@@ -120,6 +120,11 @@ void TCustomSerialPort::SetDeviceName(const std::string& v) {
   DeviceName_ = v;
 }
 
+void TCustomSerialPort::SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner) {
+  CheckClosed();
+  Runner_ = std::move(runner);
+}
+
 void TCustomSerialPort::SetMonitorEvents(TSerialEvents v) {
   CheckClosed();
   MonitorEvents_ = v;
@@ -214,6 +219,7 @@ void TCustomSerialPort::OpenDevice() {
   LowLatency_ = SerialPosix::EnableLowLatency(fd, changed) == 0;
   LowLatencyChanged_ = changed;
   Link_ = std::make_shared<TPortLink>();
+  Link_->Runner = Runner_;
   DispatchCount_ = 0;
   ReadDuringDispatch_ = 0;
 }
@@ -313,7 +319,7 @@ void TCustomSerialPort::NotifyOpened() {
   try {
     OnOpen(this);
   } catch (...) {
-    HandleUncaughtException(std::current_exception());
+    HandleUncaughtException(Runner_, std::current_exception());
   }
 }
 
@@ -469,7 +475,7 @@ bool TCustomSerialPort::HandleErrors() {
     try {
       OnError(this, static_cast<int>(errors));
     } catch (...) {
-      HandleUncaughtException(std::current_exception());
+      HandleUncaughtException(Runner_, std::current_exception());
     }
   }
   return errors != 0;

@@ -139,6 +139,9 @@ struct TPortLink {
   std::atomic<std::uint32_t> PendingErrors{0};     // CE_ flags not yet read by QueryStatus
   std::atomic<std::uint32_t> UnreportedErrors{0};  // CE_ flags an EV_ERR dispatch is to show
   std::atomic<bool> HangUpSeen{false};             // a thread has met the hang-up
+  // The port's own main-thread runner (nullptr: the process-wide one); set
+  // before the threads start and never changed while they run.
+  std::shared_ptr<TMainThreadRunner> Runner;
   TCriticalSection WriteLock;                      // the writer's buffer, direct writes
   // Line errors found by a worker; `report`: an EV_ERR dispatch follows.
   void NoteErrors(std::uint32_t errors, bool report) {
@@ -295,6 +298,11 @@ public:
   bool LowLatency() const { return LowLatency_; }
   // Bytes the writer holds that have not yet been handed to the device.
   std::uint32_t WriterPending() const { return WriteThread ? WriteThread->Pending() : 0; }
+  // The thread this port's events run on and whose hook hears what escapes
+  // its handlers: `runner`'s, or the process-wide runner's when none is set
+  // (the default). Only while the port is closed.
+  void SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner);
+  const std::shared_ptr<TMainThreadRunner>& MainThreadRunner() const { return Runner_; }
 
   // Properties.
   bool AutoOpen() const { return AutoOpen_; }
@@ -378,6 +386,7 @@ private:
   int DirectWriteBytes(const void* Buffer, int Count);
 
   int Handle_ = -1;
+  std::shared_ptr<TMainThreadRunner> Runner_;
   std::shared_ptr<TPortLink> Link_;
   TCriticalSection ReadLock;
   std::shared_ptr<TSerialEventThread> EventThread;

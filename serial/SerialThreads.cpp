@@ -77,7 +77,7 @@ void TSerialThread::Body() {
     // What escaped a report ends the thread; the application still hears of it.
     auto error = std::current_exception();
     try {
-      RunOnMainThread([error] { HandleUncaughtException(error); });
+      RunOnMainThread(Link->Runner, [runner = Link->Runner, error] { HandleUncaughtException(runner, error); });
     } catch (...) {
     }
   }
@@ -90,7 +90,7 @@ void TSerialThread::Body() {
 
 bool TSerialThread::RunOnMain(const std::function<void()>& call) {
   bool ran = false;
-  RunOnMainThread([&] {
+  RunOnMainThread(Link->Runner, [&] {
     // A stop is asked for on the main thread, so this test cannot race it.
     if (Terminated_.load()) return;
     ran = true;
@@ -275,7 +275,7 @@ bool TSerialEventThread::DeliverEvents(std::uint32_t events) {
   if (Terminated_.load()) return true;
   Dispatching_.store(true);
   auto self = std::static_pointer_cast<TSerialEventThread>(shared_from_this());
-  return PostToMainThread([self, events] { self->RunDispatch(events); });
+  return PostToMainThread(Link->Runner, [self, events] { self->RunDispatch(events); });
 }
 
 void TSerialEventThread::RunDispatch(std::uint32_t events) {
@@ -297,7 +297,7 @@ void TSerialEventThread::DispatchEvents(std::uint32_t events) {
     }
     if (events != 0) Owner->HandleEvents(events);
   } catch (...) {
-    HandleUncaughtException(std::current_exception());
+    HandleUncaughtException(Link->Runner, std::current_exception());
   }
 }
 

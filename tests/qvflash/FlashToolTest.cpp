@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,28 +17,16 @@
 #include "BootLoaderSim.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
+#include "FlashTestSupport.h"
 #include "FrameEncoding.h"
 #include "SampleImage.h"
+#include "Sha256.h"
+#include "TextOut.h"
 #include "UpdateFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct RunOutput {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string ReadAll(std::FILE* file) {
-  std::rewind(file);
-  std::string text;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-  std::fclose(file);
-  return text;
-}
 
 class FlashTool : public ::testing::Test {
 protected:
@@ -49,22 +38,7 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  RunOutput Run(std::vector<std::string> args) {
-    args.insert(args.begin(), "qvflash");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    RunOutput result;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    try {
-      result.status = RunFlash(ParseFlashOptions(static_cast<int>(argv.size()), argv.data()), out, err);
-    } catch (const std::invalid_argument&) {
-      result.status = exUsage;
-    }
-    result.out = ReadAll(out);
-    result.err = ReadAll(err);
-    return result;
-  }
+  RunOutput Run(std::vector<std::string> args) { return RunQvflash(std::move(args)); }
 
   // A run against the simulated device with one fault.
   RunOutput RunAgainst(TSimFault fault, int frame, std::vector<std::string> extra = {}) {
@@ -136,6 +110,116 @@ TEST_F(FlashTool, HangUpMidLoadIsDeviceLost) {
   const RunOutput run = RunAgainst(TSimFault::HangUp, 700);
   EXPECT_EQ(run.status, exDeviceLost);
   EXPECT_NE(run.err.find("device lost during"), std::string::npos) << run.err;
+}
+
+// A slow device (5 ms a byte) answers in 1.3 s, longer than --timeout: the
+// time-out is the silence allowed, restarted by every byte.
+TEST_F(FlashTool, ResponseTimeOutIsTheGapBetweenBytes) {
+  TSimOptions options;
+  options.Baud = 2000;
+  options.Fault = TSimFault::Silence;
+  options.FaultFrame = 3;
+  TBootLoaderSim sim(options);
+  sim.Start();
+  const auto start = std::chrono::steady_clock::now();
+  const RunOutput run = Run({"--port", sim.SlavePath(), "--timeout", "1000", file_});
+  // About 4 s: two answers of 1.3 s, then 1 s of silence (not the 30 s of the greeting's time-out).
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_EQ(run.status, exStall);
+  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0010: expected 132 bytes within 1000 ms, 0 arrived"),
+            std::string::npos)
+      << run.err;
+}
+
+// Messages name page 0 properly and count every byte that came, past 255 too.
+TEST_F(FlashTool, StallMessagesNameTheFrameAndCountHonestly) {
+  RunOutput run = RunAgainst(TSimFault::Silence, 513);
+  EXPECT_EQ(run.status, exStall);
+  EXPECT_NE(run.err.find("stalled at page select 0x0000: expected 4 bytes within 300 ms, 0 arrived"),
+            std::string::npos)
+      << run.err;
+
+  TScriptedDevice device([](TPty& pty) {
+    if (!TScriptedDevice::Handshake(pty) || pty.Receive(131, 5000).size() != 131) return;
+    pty.Send(std::vector<std::uint8_t>(264, 0x00));  // two answers' worth, and nothing after
+    pty.Receive(1, 3000);
+  });
+  run = Run({"--port", device.Path(), "--timeout", "300", file_});
+  EXPECT_EQ(run.status, exStall);
+  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0000: expected 132 bytes, 264 arrived, then none within 300 ms"),
+            std::string::npos)
+      << run.err;
+}
+
+TEST_F(FlashTool, HangUpBeforeAnyFrameSaysWhere) {
+  TScriptedDevice device([](TPty& pty) { pty.CloseMaster(); });
+  const RunOutput run = Run({"--port", device.Path(), file_});
+  EXPECT_EQ(run.status, exDeviceLost);
+  EXPECT_NE(run.err.find("qvflash: device lost during the wait for the greeting (the line hung up)"), std::string::npos)
+      << run.err;
+}
+
+// The device answers and is gone at once: the loader says so without waiting
+// for any time-out (Close's own 300 ms pause aside).
+TEST_F(FlashTool, HangUpRightAfterAnAnswerEndsTheRunAtOnce) {
+  for (int round = 0; round < 4; ++round) {
+    std::atomic<std::int64_t> hungUpAt{0};
+    RunOutput run;
+    std::int64_t endedAt = 0;
+    {
+      TScriptedDevice device([&](TPty& pty) {
+        if (!TScriptedDevice::Handshake(pty)) return;
+        for (int frame = 0; frame < 3; ++frame)
+          if (!TScriptedDevice::AnswerBlock(pty)) return;
+        pty.CloseMaster();
+        hungUpAt = std::chrono::steady_clock::now().time_since_epoch().count();
+      });
+      run = Run({"--port", device.Path(), file_});
+      endedAt = std::chrono::steady_clock::now().time_since_epoch().count();
+    }
+    EXPECT_EQ(run.status, exDeviceLost) << run.err;
+    ASSERT_NE(hungUpAt.load(), 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::duration(endedAt - hungUpAt.load())).count();
+    EXPECT_LT(seconds, 1.2) << "round " << round << ": the hang-up was noticed late";
+  }
+}
+
+// Names with control bytes reach the terminal escaped, and JSON well formed.
+TEST_F(FlashTool, ControlBytesInNamesAreShownEscaped) {
+  const std::string port = "/dev/qv\x01\x1b[2Jx";
+  RunOutput run = Run({"--port", port, "--json", file_});
+  EXPECT_EQ(run.status, exPortError);
+  EXPECT_NE(run.err.find("Specified device not found (/dev/qv\\x01\\x1B[2Jx)."), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\x01'), std::string::npos);
+  EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
+  const TJson document = TJson::Parse(run.out);
+  EXPECT_EQ(document["results"][0]["port"].text, port);
+  EXPECT_EQ(document["results"][0]["outcome"].text, "port-error");
+
+  run = Run({"--dry-run", (dir_ / "im\x07" "age.qv").string()});
+  EXPECT_EQ(run.status, exFileRefused);
+  EXPECT_NE(run.err.find("im\\x07age.qv: File not found"), std::string::npos) << run.err;
+}
+
+TEST(FlashText, DigestsAndEscapes) {
+  EXPECT_EQ(Sha256Hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  TSha256 million;  // a million 'a' in pieces that straddle the blocks
+  const std::string piece(997, 'a');
+  for (std::size_t added = 0; added < 1000000; added += 997) million.Add(piece.substr(0, 1000000 - added));
+  std::string hex;
+  for (std::uint8_t b : million.Finish()) hex += IntToHex(b, 2);
+  EXPECT_EQ(hex, "CDC76E5C9914FB9281A1C7E284D73E67F1809A48A497200E046D39CCC7112CD0");
+
+  const std::string raw("a\0b\x1b[1m\x7f\xc2\x9b\xff Загрузка", 28);
+  EXPECT_EQ(PrintableText(raw), "a\\x00b\\x1B[1m\\x7F\\xC2\\x9B\\xFF Загрузка");
+  EXPECT_EQ(JsonString(std::string("q\"b\\s\n\0\x01", 8)), "\"q\\\"b\\\\s\\n\\u0000\\u0001\"");
+  EXPECT_EQ(JsonString("Загрузка"), "\"Загрузка\"");
+  EXPECT_EQ(JsonString("\xff\xc0\xaf"), "\"\\ufffd\\ufffd\\ufffd\"") << "not UTF-8 (an overlong form too)";
+  EXPECT_EQ(TJson::Parse(JsonString(raw)).text.substr(0, 7), std::string("a\0b\x1b[1m", 7));
 }
 
 TEST_F(FlashTool, NoGreetingFromASilentLine) {
@@ -218,12 +302,12 @@ TEST_F(FlashTool, DryRunListsEveryBlockWithItsSum) {
 TEST(FlashOptionsParsing, DefaultsAndRefusals) {
   const char* ok[] = {"qvflash", "-p", "/dev/ttyUSB0", "-t", "750", "-v", "f.qv"};
   const TFlashOptions options = ParseFlashOptions(7, ok);
-  EXPECT_EQ(options.port, "/dev/ttyUSB0");
+  EXPECT_EQ(options.ports, std::vector<std::string>{"/dev/ttyUSB0"});
   EXPECT_EQ(options.timeoutMs, 750);
   EXPECT_TRUE(options.verbose);
   EXPECT_EQ(options.file, "f.qv");
   const char* defaults[] = {"qvflash", "f.qv"};
-  EXPECT_EQ(ParseFlashOptions(2, defaults).port, "COM1");
+  EXPECT_EQ(ParseFlashOptions(2, defaults).ports, std::vector<std::string>{"COM1"});
   EXPECT_EQ(DefaultResponseTimeoutMs(38400), 68 + 500);
 
   const char* noFile[] = {"qvflash"};

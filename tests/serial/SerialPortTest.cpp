@@ -754,4 +754,68 @@ TEST_F(SerialPortPty, LowLatencyIsAskedForAtOpenAndUndoneAtClose) {
   EXPECT_EQ(TFakeSerialDriver::sets, 0);
 }
 
+// A port given a runner of its own: its events run on that runner's thread
+// (never the process-wide one, which this test does not pump), what escapes
+// its handlers reaches that runner's hook, and one port pausing in Close
+// does not hold up another port's events.
+TEST_F(SerialPortPty, EachPortServedByItsOwnMainThread) {
+  using Clock = std::chrono::steady_clock;
+  struct TServed {
+    TPty pty;
+    std::shared_ptr<TPlainLoopRunner> runner;
+    std::atomic<bool> open{false}, stop{false};
+    std::atomic<int> events{0};
+    std::atomic<Clock::rep> firstEventAt{0}, closedAt{0};
+    std::vector<std::string> uncaught;  // touched on the serving thread only
+    bool handlersOnServingThread = true;
+    void Serve(bool closeOnSecondEvent) {
+      runner = std::make_shared<TPlainLoopRunner>();
+      runner->SetUncaughtExceptionHandler([this](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
+      const auto serving = std::this_thread::get_id();
+      TSerialPort served;
+      served.SetMainThreadRunner(runner);
+      served.SetDeviceName(pty.Path());
+      served.OnRxChar = [&](TCustomSerialPort*, int count) {
+        std::uint8_t buffer[64];
+        served.ReadBytes(buffer, std::min(count, 64));
+        handlersOnServingThread = handlersOnServingThread && std::this_thread::get_id() == serving;
+        if (++events == 1) {
+          firstEventAt = Clock::now().time_since_epoch().count();
+          throw std::runtime_error("handler of " + pty.Path());
+        }
+        if (closeOnSecondEvent) served.Close(), closedAt = Clock::now().time_since_epoch().count();
+      };
+      served.Open();
+      open = true;
+      runner->ProcessUntil([&] { return stop.load(); }, std::chrono::seconds(20), std::chrono::milliseconds(5));
+      served.Close();
+      runner->Shutdown();
+    }
+  };
+  auto until = [deadline = Clock::now() + std::chrono::seconds(10)](const std::function<bool()>& done) {
+    while (!done() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  };
+  TServed a, b;
+  std::thread ta([&] { a.Serve(true); }), tb([&] { b.Serve(false); });
+  until([&] { return a.open && b.open; });
+  a.pty.Send({1});
+  until([&] { return a.events == 1; });
+  a.pty.Send({2});  // a's handler now closes its port: 300 ms on a's thread
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  b.pty.Send({3});
+  until([&] { return b.events == 1 && a.closedAt != 0; });
+  a.stop = b.stop = true;
+  a.runner->Wake();
+  b.runner->Wake();
+  ta.join();
+  tb.join();
+  ASSERT_NE(a.closedAt, 0);
+  ASSERT_EQ(b.events, 1);
+  EXPECT_LT(b.firstEventAt.load(), a.closedAt.load()) << "b waited for a's Close";
+  EXPECT_TRUE(a.handlersOnServingThread && b.handlersOnServingThread);
+  EXPECT_EQ(a.uncaught, std::vector<std::string>{"handler of " + a.pty.Path()});
+  EXPECT_EQ(b.uncaught, std::vector<std::string>{"handler of " + b.pty.Path()});
+  EXPECT_TRUE(uncaught.empty()) << "nothing reaches the process-wide hook";
+}
+
 }  // namespace

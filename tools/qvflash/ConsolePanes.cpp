@@ -2,11 +2,20 @@
 
 #include <algorithm>
 
-TConsolePanes::TConsolePanes(std::FILE* out, bool terminal, bool quiet, bool verbose, TTrafficLog& log, int lineBaud)
-    : out_(out), terminal_(terminal), quiet_(quiet), verbose_(verbose), log_(log), lineBaud_(lineBaud) {}
+#include "StatusTexts.h"
+
+TConsolePanes::TConsolePanes(TConsole& console, int port, bool quiet, bool verbose, TTrafficLog& log,
+                             std::string logTag, int lineBaud)
+    : console_(console), port_(port), quiet_(quiet), verbose_(verbose), log_(log), logTag_(std::move(logTag)),
+      lineBaud_(lineBaud) {}
 
 void TConsolePanes::SetStatusText(const std::string& text) {
-  log_.Line("STATUS", text);
+  log_.Line(logTag_, "STATUS", text);
+  if (text == kLinkSetUp) phase = "waiting";
+  else if (text == kLinkEstablished) phase = "handshake";
+  else if (text == kLoadingDataFlash) phase = "data flash";
+  else if (text == kLoadingProgram) phase = "program";
+  else if (text == kLoadingDone) phase = "done";
   if (text.empty()) return;
   Message(text);
 }
@@ -18,7 +27,7 @@ void TConsolePanes::AppendDebugLog(const std::string& line) {
 
 void TConsolePanes::SetLastCommand(const std::string& text) {
   lastCommand_ = text;
-  log_.Line("CMD", text);
+  log_.Line(logTag_, "CMD", text);
   if (verbose_) Message("-> " + text);
 }
 
@@ -46,41 +55,40 @@ std::string TConsolePanes::ProgressText() const {
   return text;
 }
 
+std::string TConsolePanes::LiveLine() const {
+  const auto bar = [&](int width) {
+    const int filled = framesDone_ * width / TotalLoadFrames;
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '.') + "]";
+  };
+  if (!console_.SeveralPorts() && devicesOk + devicesFailed == 0) return bar(30) + " " + ProgressText();
+  // One line per port: port, phase, percent, blocks, rate (and the station's counts).
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  const double rate = elapsed > 0 ? static_cast<double>(bytesMoved) * 10.0 / elapsed : 0.0;
+  char text[256];
+  std::snprintf(text, sizeof text, "%-12.40s %-11s %s %3d%% %4d/%d blocks %5.1f kbit/s", label.c_str(),
+                phase.c_str(), bar(20).c_str(), framesDone_ * 100 / TotalLoadFrames, framesDone_, TotalLoadFrames,
+                rate / 1000.0);
+  std::string line = text;
+  if (devicesOk + devicesFailed > 0)
+    line += "  devices: " + std::to_string(devicesOk) + " ok, " + std::to_string(devicesFailed) + " failed";
+  return line;
+}
+
 void TConsolePanes::ShowProgress(bool force) {
   if (quiet_) return;
-  const auto now = std::chrono::steady_clock::now();
-  if (terminal_) {
-    if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
-    lastDraw_ = now;
-    const int width = 30;
-    const int filled = framesDone_ * width / TotalLoadFrames;
-    std::fprintf(out_, "\r[%s%s] %s", std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                 std::string(static_cast<std::size_t>(width - filled), '.').c_str(), ProgressText().c_str());
-    std::fflush(out_);
-    barShown_ = true;
+  if (console_.Terminal()) {
+    console_.Progress(port_, LiveLine(), force);
     return;
   }
   // Plain output is a log: one line per tenth of the load, never the same tenth twice.
   const int tenth = framesDone_ * 10 / TotalLoadFrames;
   if (tenth == lastPlainTenth_) return;
   lastPlainTenth_ = tenth;
-  std::fprintf(out_, "progress: %s\n", ProgressText().c_str());
-}
-
-void TConsolePanes::ClearBar() {
-  if (!barShown_) return;
-  std::fprintf(out_, "\r\033[K");
-  barShown_ = false;
-}
-
-void TConsolePanes::FinishProgress() {
-  if (barShown_) std::fprintf(out_, "\n");
-  barShown_ = false;
+  console_.Line(port_, "progress: " + ProgressText());
 }
 
 void TConsolePanes::Message(const std::string& text, bool always) {
   if (quiet_ && !always) return;
-  ClearBar();
-  std::fprintf(out_, "%s\n", text.c_str());
-  std::fflush(out_);
+  console_.Line(port_, text, always);
 }

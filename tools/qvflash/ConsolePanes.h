@@ -1,12 +1,13 @@
 #pragma once
-// The window's panes as text on stderr: the status line's messages as they
-// change, and a progress display (a redrawn bar on a terminal, plain lines
-// otherwise).
+// The window's panes as text for one port: the status line's messages as
+// they change, and a progress display (a live line on a terminal, plain
+// lines otherwise). Used on that port's own thread only.
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "FlashConsole.h"
 #include "SessionLinks.h"
 #include "TrafficLog.h"
 
@@ -14,12 +15,18 @@ inline constexpr int TotalLoadFrames = 512 + 600;
 
 class TConsolePanes : public ISessionPanes {
 public:
-  TConsolePanes(std::FILE* out, bool terminal, bool quiet, bool verbose, TTrafficLog& log, int lineBaud);
+  TConsolePanes(TConsole& console, int port, bool quiet, bool verbose, TTrafficLog& log, std::string logTag,
+                int lineBaud);
 
-  std::string portName;
+  std::string portName;  // the device the session opens
+  std::string label;     // the port as the user named it, for its live line
   bool switchOn = false;
   // Bytes moved so far, for the effective rate (set by the run loop).
   std::int64_t bytesMoved = 0;
+  // What the port is doing, for its live line when several ports run ("waiting", "data flash", "ok", ...).
+  std::string phase = "opening";
+  // Devices done on this port so far (station), for its live line.
+  int devicesOk = 0, devicesFailed = 0;
 
   std::string SelectedPortName() const override { return portName; }
   void SetStatusText(const std::string& text) override;
@@ -44,24 +51,24 @@ public:
 
   const std::string& LastCommand() const { return lastCommand_; }
   int CompleteResponses() const { return responses_; }
-  // Frames acknowledged over the whole load (0..1112).
+  // Frames acknowledged over the whole load (0..1112), as the gauge shows them.
   int FramesDone() const { return framesDone_; }
 
   // Redraws the progress display (at most every 100 ms on a terminal, once
-  // per tenth of the load in plain mode); `force` redraws the bar now.
+  // per tenth of the load in plain mode); `force` redraws the live line now.
   void ShowProgress(bool force = false);
-  // Ends the progress line so that later messages start on a fresh line.
-  void FinishProgress();
   // A message of the run itself (errors, summary), printed even when quiet if `always`.
   void Message(const std::string& text, bool always = false);
 
 private:
   std::string ProgressText() const;
-  void ClearBar();
+  std::string LiveLine() const;
 
-  std::FILE* out_;
-  bool terminal_, quiet_, verbose_;
+  TConsole& console_;
+  int port_;
+  bool quiet_, verbose_;
   TTrafficLog& log_;
+  std::string logTag_;
   int lineBaud_;
   int listingLines_ = 0;
   int gaugeMax_ = 100, gauge_ = 0;
@@ -69,8 +76,6 @@ private:
   int framesDone_ = 0;
   int responses_ = 0;
   int lastPlainTenth_ = -1;
-  bool barShown_ = false;
   std::string lastCommand_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::chrono::steady_clock::time_point lastDraw_{};
 };

@@ -2,6 +2,7 @@
 // Command line of qvflash.
 #include <optional>
 #include <string>
+#include <vector>
 
 // Exit statuses, one per class of outcome.
 enum TExitStatus : int {
@@ -12,11 +13,16 @@ enum TExitStatus : int {
   exNoGreeting = 4,
   exStall = 5,
   exDeviceLost = 6,
+  exInterrupted = 7,
 };
 
 struct TFlashOptions {
   std::string file;
-  std::string port = "COM1";
+  std::vector<std::string> ports;  // in the order given; COM1 when none was
+  bool station = false;            // load device after device on every port until stopped
+  bool waitForPort = false;        // a port that does not exist yet is waited for
+  bool json = false;               // one JSON document of the results on stdout at the end
+  std::string recordFile;          // one JSON line per device attempt appended here
   bool listPorts = false;
   bool simulate = false;
   bool dryRun = false;

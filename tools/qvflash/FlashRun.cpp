@@ -1,42 +1,36 @@
 #include "FlashRun.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
-#include <optional>
 
+#include "BootLoaderSim.h"
 #include "BootSession.h"
-#include "ConsolePanes.h"
+#include "DeviceRecord.h"
+#include "FlashConsole.h"
 #include "FrameEncoding.h"
-#include "LoaderSettings.h"
 #include "PortList.h"
 #include "PortProblem.h"
-#include "RunOnMainThread.h"
-#include "SerialPort.h"
-#include "SerialSessionPort.h"
-#include "BootLoaderSim.h"
+#include "PortRun.h"
+#include "Sha256.h"
+#include "TextOut.h"
 #include "TrafficLog.h"
 #include "UpdateFile.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-constexpr int kLineBaud = 38400;
-
-std::string Hex2(unsigned value) { return IntToHex(value, 2); }
-
-// The block of a command text: "66 0FF8" for a data-flash block, and so on.
-std::string FrameName(const std::string& command) {
-  if (command.size() < 6) return command;
-  const std::string code = command.substr(0, 2);
-  const std::string address = command.substr(2, 4);
-  if (code == "66") return "data-flash block at 0x" + address;
-  if (code == "22") return "program block at 0x" + address;
-  if (code == "11") return "page select 0x" + address;
-  return command;
-}
 
 constexpr const char* kRefusedFile = "Неверный файл, проверьте файл или обновите программу загрузки";
 
@@ -51,50 +45,84 @@ std::string DescribeFault(const TUpdateFileFault& fault) {
   return text + ")";
 }
 
-// Watches the session from outside: a complete response that is not
-// answered with a frame is a stall; so is silence past the time-out.
-class TRunWatch {
+// The file's bytes as they are now; empty when they cannot be read.
+std::string FileBytes(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (bytes.size() > UpdateFileSize) break;
+  }
+  ::close(fd);
+  return bytes;
+}
+
+bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+// Blocks SIGINT and SIGTERM for the run (its threads inherit that) and
+// takes them from a descriptor instead; puts everything back at the end.
+class TStopSignals {
 public:
-  TRunWatch(const TBootSession& session, TConsolePanes& panes, TLoggingPort& port)
-      : session_(session), panes_(panes), port_(port) {}
-
-  void BeforeNotification() {
-    if (firstByte_ == Clock::time_point{}) firstByte_ = Clock::now();
-    responses_ = panes_.CompleteResponses();
-    writes_ = port_.Writes();
+  TStopSignals() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &set_, &previous_);
+    fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
   }
-  void AfterNotification() {
-    const TSessionState& state = session_.State();
-    if (port_.Writes() != writes_) lastFrame_ = Clock::now();
-    if (panes_.CompleteResponses() == responses_ || port_.Writes() != writes_) return;
-    if (state.State == stHandshake || !panes_.switchOn) return;
-    const std::string name = FrameName(panes_.LastCommand());
-    try {
-      if (state.State == stPageSelect)
-        stall_ = name + ": expected 0xAA in byte 3 of the answer, the device sent 0x" +
-                 Hex2(ResponseByte(state.Response, 3));
-      else
-        stall_ = name + ": expected block sum 0x" + Hex2(state.ExpectedSum) + ", the device answered 0x" +
-                 Hex2(ResponseByte(state.Response, 131));
-    } catch (const std::exception&) {
-      stall_ = name + ": the answer could not be read";
-    }
+  ~TStopSignals() {
+    if (fd_ >= 0) ::close(fd_);
+    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
-
-  const std::optional<std::string>& Stall() const { return stall_; }
-  Clock::time_point LastFrame() const { return lastFrame_; }
-  void StartedWaiting() { lastFrame_ = Clock::now(); }
-  Clock::time_point FirstByte() const { return firstByte_; }
+  int Fd() const { return fd_; }
+  // The signal taken, or 0.
+  int Take() const {
+    signalfd_siginfo info{};
+    return ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+  }
 
 private:
-  const TBootSession& session_;
-  TConsolePanes& panes_;
-  TLoggingPort& port_;
-  int responses_ = 0, writes_ = 0;
-  std::optional<std::string> stall_;
-  Clock::time_point lastFrame_ = Clock::now();
-  Clock::time_point firstByte_{};
+  sigset_t set_{}, previous_{};
+  int fd_ = -1;
 };
+
+// The run's status: with --station the first failed device of the first
+// port that had one, otherwise the first port that did not succeed.
+int RunStatus(const std::vector<std::unique_ptr<TPortWorker>>& workers) {
+  for (const auto& worker : workers)
+    for (const TAttempt& attempt : worker->Attempts())
+      if (attempt.status != exSuccess) return attempt.status;
+  return exSuccess;
+}
+
+void PrintSummary(const std::vector<std::unique_ptr<TPortWorker>>& workers, bool station, TConsole& console) {
+  console.Line(-1, "summary:", true);
+  for (const auto& worker : workers) {
+    const std::vector<TAttempt>& attempts = worker->Attempts();
+    if (station) {
+      const auto ok = std::count_if(attempts.begin(), attempts.end(),
+                                    [](const TAttempt& a) { return a.status == exSuccess; });
+      console.Line(-1, "  " + worker->Name() + ": " + std::to_string(ok) + " ok, " +
+                           std::to_string(static_cast<long>(attempts.size()) - ok) + " failed", true);
+      continue;
+    }
+    for (const TAttempt& a : attempts) {
+      const std::string first = a.message.substr(0, a.message.find('\n'));
+      console.Line(-1, "  " + worker->Name() + ": " + OutcomeWord(a.status) +
+                           (a.status == exSuccess ? "" : " (status " + std::to_string(a.status) + ")") + ": " + first,
+                   true);
+    }
+  }
+}
 
 }  // namespace
 
@@ -160,43 +188,88 @@ void PrintDryRun(const TImage& image, std::FILE* out) {
 }
 
 int LoadImage(const std::string& file, TImage& image, std::FILE* err) {
+  TFileFacts facts;
+  return LoadImage(file, image, facts, err);
+}
+
+int LoadImage(const std::string& file, TImage& image, TFileFacts& facts, std::FILE* err) {
+  // The record says which file it was wherever qvflash was started from.
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+  facts.path = error ? file : absolute.string();
+  struct stat info {};
+  if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) facts.size = static_cast<std::uint64_t>(info.st_size);
+  const std::string shown = PrintableText(file);
   image.SetupHeaders();
   try {
     TUpdateFileFault fault;
     switch (ReadUpdateFile(file, image, {}, &fault)) {
       case TUpdateFileOutcome::ExtensionIgnored:
-        std::fprintf(err, "qvflash: %s: not an update file (the name must end in .qv)\n", file.c_str());
+        std::fprintf(err, "qvflash: %s: not an update file (the name must end in .qv)\n", shown.c_str());
         return exFileRefused;
       case TUpdateFileOutcome::SizeRefused:
-        std::fprintf(err, "qvflash: %s: %s (%ju bytes expected)\n", file.c_str(), kRefusedFile, UpdateFileSize);
+        std::fprintf(err, "qvflash: %s: %s (%ju bytes expected)\n", shown.c_str(), kRefusedFile, UpdateFileSize);
         return exFileRefused;
       case TUpdateFileOutcome::ShapeRefused:
-        std::fprintf(err, "qvflash: %s: %s: %s\n", file.c_str(), kRefusedFile, DescribeFault(fault).c_str());
+        std::fprintf(err, "qvflash: %s: %s: %s\n", shown.c_str(), kRefusedFile, DescribeFault(fault).c_str());
         return exFileRefused;
       default:
         break;
     }
   } catch (const std::exception& e) {
-    std::fprintf(err, "qvflash: %s: %s\n", file.c_str(), e.what());
+    std::fprintf(err, "qvflash: %s: %s\n", shown.c_str(), PrintableText(e.what()).c_str());
     return exFileRefused;
   }
+  // The digest is of the very bytes loaded: read once more, they must be the
+  // text the tables now hold (a file rewritten meanwhile is refused).
+  const std::string bytes = FileBytes(file);
+  if (!SameTextIgnoringCase(bytes, UpdateFileText(image))) {
+    std::fprintf(err, "qvflash: %s: the file changed while it was read; try again\n", shown.c_str());
+    return exFileRefused;
+  }
+  facts.size = bytes.size();
+  facts.sha256 = Sha256Hex(bytes);
   return exSuccess;
 }
+
 
 int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   if (options.listPorts) {
     PrintPortList(ListPorts(), out);
     return exSuccess;
   }
+  // An unwritable record is found out before anything else happens.
+  std::unique_ptr<TRecordFile> record;
+  if (!options.recordFile.empty()) {
+    try {
+      record = std::make_unique<TRecordFile>(options.recordFile);
+    } catch (const std::exception& e) {
+      std::fprintf(err, "qvflash: %s\n", PrintableText(e.what()).c_str());
+      return exUsage;
+    }
+  }
+  TRunShared shared;
   TImage image;
-  if (const int status = LoadImage(options.file, image, err); status != exSuccess) return status;
+  if (const int status = LoadImage(options.file, image, shared.file, err); status != exSuccess) {
+    if (options.json) std::fputs(ResultsDocument(shared.file, {}, status).c_str(), out);
+    return status;
+  }
   if (options.dryRun) {
     PrintDryRun(image, out);
     return exSuccess;
   }
+  std::unique_ptr<TTrafficLog> log;
+  try {
+    log = std::make_unique<TTrafficLog>(options.logFile);
+  } catch (const std::exception& e) {
+    std::fprintf(err, "qvflash: %s\n", PrintableText(e.what()).c_str());
+    return exUsage;
+  }
 
+  // Before any thread starts, so that every thread leaves the signals to this one.
+  TStopSignals signals;
   std::unique_ptr<TBootLoaderSim> simulated;
-  std::string device = options.port;
+  std::vector<std::string> devices = options.ports;
   if (options.simulate) {
     simulated = std::make_unique<TBootLoaderSim>();
     try {
@@ -205,122 +278,59 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
       std::fprintf(err, "qvflash: the simulated device cannot start: %s\n", e.what());
       return exPortError;
     }
-    device = simulated->SlavePath();
+    devices = {simulated->SlavePath()};
   }
+  std::vector<std::string> names = options.simulate ? devices : options.ports;
+  TConsole console(err, ::isatty(::fileno(err)) != 0, options.quiet, names);
+  shared.image = &image;
+  shared.options = &options;
+  shared.console = &console;
+  shared.log = log.get();
+  shared.record = record.get();
+  shared.station = TStation::Here();
+  shared.simulated = simulated.get();
 
-  std::unique_ptr<TTrafficLog> log;
-  try {
-    log = std::make_unique<TTrafficLog>(options.logFile);
-  } catch (const std::exception& e) {
-    std::fprintf(err, "qvflash: %s\n", e.what());
-    return exUsage;
-  }
-
-  auto runner = std::make_shared<TPlainLoopRunner>();
-  SetMainThreadRunner(runner);
-  std::exception_ptr uncaught;
-  SetUncaughtExceptionHandler([&](std::exception_ptr error) { uncaught = error; });
-
-  TSerialPort port;
-  ApplyStoredLoaderSettings(port);
-  TSerialSessionPort link(port);
-  TLoggingPort logged(link, *log);
-  const bool terminal = ::isatty(::fileno(err)) != 0;
-  TConsolePanes panes(err, terminal, options.quiet, options.verbose, *log, kLineBaud);
-  panes.portName = device;
-  TBootSession session(image, logged, panes);
-  session.FormCreate();
-  TRunWatch watch(session, panes, logged);
-  bool lost = false;
-  port.OnRxChar = [&](TCustomSerialPort*, int count) {
-    watch.BeforeNotification();
-    session.SerialPort1RxChar(count);
-    watch.AfterNotification();
-    panes.bytesMoved = logged.BytesRead() + logged.BytesWritten();
-  };
-  port.OnError = [&](TCustomSerialPort*, int errors) {
-    if (static_cast<std::uint32_t>(errors) & CE_IOE) lost = true;
-  };
-
-  auto finish = [&](int status, const std::string& message) {
-    panes.FinishProgress();
-    if (!message.empty()) panes.Message("qvflash: " + message, status != exSuccess);
-    if (panes.switchOn) {
-      panes.switchOn = false;
-      try {
-        session.ColorButton4Click();
-      } catch (const std::exception&) {
+  const int doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  std::atomic<std::size_t> ended{0};
+  std::vector<std::unique_ptr<TPortWorker>> workers;
+  for (std::size_t i = 0; i < devices.size(); ++i)
+    workers.push_back(std::make_unique<TPortWorker>(shared, static_cast<int>(i), names[i], devices[i]));
+  for (auto& worker : workers)
+    worker->Start([&] {
+      ++ended;
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const ssize_t w = ::write(doneFd, &one, sizeof one);
+    });
+  // This thread only waits: for a stop signal or for the ports to end.
+  bool stopping = false;
+  while (ended.load() < workers.size()) {
+    pollfd wait[2] = {{signals.Fd(), POLLIN, 0}, {doneFd, POLLIN, 0}};
+    if (::poll(wait, 2, -1) < 0 && errno != EINTR) break;
+    if (wait[0].revents & POLLIN) {
+      const int signal = signals.Take();
+      if (signal != 0 && !stopping) {
+        stopping = true;
+        console.Line(-1, std::string("qvflash: ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                             ": stopping; loads under way end as interrupted", true);
+        for (auto& worker : workers) worker->Stop();
       }
     }
-    port.OnRxChar = nullptr;
-    port.OnError = nullptr;
-    SetUncaughtExceptionHandler(nullptr);
-    SetMainThreadRunner(nullptr);
-    return status;
-  };
-
-  panes.switchOn = true;
-  const auto start = Clock::now();
-  try {
-    session.ColorButton4Click();
-  } catch (const std::exception& e) {
-    const std::string hint = PortHint(device, DiagnosePortError(device, e.what()));
-    return finish(exPortError, std::string(e.what()) + (hint.empty() ? "" : "\n" + hint));
-  }
-  if (options.verbose)
-    panes.Message(port.LowLatency() ? "low-latency mode: on"
-                                    : "low-latency mode: off (the device's driver does not offer it)");
-  panes.Message("waiting for the device on " + device + " (switch it on or reset it now)");
-  watch.StartedWaiting();
-
-  const auto responseTimeout = std::chrono::milliseconds(options.timeoutMs.value_or(DefaultResponseTimeoutMs(kLineBaud)));
-  const auto greetingTimeout = std::chrono::seconds(options.greetingTimeoutS);
-  // The loop sleeps until the port has something for it or the next time-out
-  // is due; a progress bar on a terminal is brought up to date once a second.
-  auto nextLook = [&] {
-    const bool greeting = session.State().State == stHandshake;
-    auto at = watch.LastFrame() + (greeting ? std::chrono::milliseconds(greetingTimeout) : responseTimeout) +
-              std::chrono::milliseconds(1);
-    if (terminal && !options.quiet) at = std::min(at, Clock::now() + std::chrono::seconds(1));
-    return std::max(std::chrono::milliseconds(0),
-                    std::chrono::ceil<std::chrono::milliseconds>(at - Clock::now()));
-  };
-  while (true) {
-    runner->ProcessUntil([&] { return !panes.switchOn || lost || uncaught || watch.Stall(); }, nextLook());
-    const TSessionState& state = session.State();
-    if (!panes.switchOn) {
-      panes.ShowProgress(true);
-      char summary[160];
-      std::snprintf(summary, sizeof summary,
-                    "load complete: %d frames acknowledged in %.3f s from the greeting (%.3f s in all)",
-                    TotalLoadFrames, std::chrono::duration<double>(panes.switchedOffAt - watch.FirstByte()).count(),
-                    std::chrono::duration<double>(Clock::now() - start).count());
-      if (simulated) {
-        simulated->WaitFinished(std::chrono::seconds(2));
-        const TSimResult result = simulated->Result();
-        const std::string difference = result.Received ? CompareSentRegions(image, *result.Received) : "no image";
-        if (!result.Complete() || !difference.empty())
-          return finish(exStall, "the simulated device did not receive the whole image: " +
-                                     (difference.empty() ? result.FirstMismatch : difference));
-        return finish(exSuccess, std::string(summary) + "; the simulated device received every block");
-      }
-      return finish(exSuccess, summary);
+    if (wait[1].revents & POLLIN) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const ssize_t r = ::read(doneFd, &count, sizeof count);
     }
-    if (uncaught) return finish(exStall, ExceptionMessage(uncaught));
-    if (lost) return finish(exDeviceLost, "device lost during " + FrameName(panes.LastCommand()) + " (the line hung up)");
-    if (watch.Stall()) return finish(exStall, "stalled at " + *watch.Stall());
-    const auto quiet = Clock::now() - watch.LastFrame();
-    if (state.State == stHandshake) {
-      if (quiet > greetingTimeout)
-        return finish(exNoGreeting, state.HandshakeStage == 0
-                                        ? "no greeting (0x55) from the device within " + std::to_string(options.greetingTimeoutS) + " s"
-                                        : "the device did not confirm the handshake with 0xAA");
-    } else if (quiet > responseTimeout) {
-      return finish(exStall, "stalled at " + FrameName(panes.LastCommand()) + ": expected " +
-                                 std::to_string(state.ExpectedLength) + " bytes within " +
-                                 std::to_string(responseTimeout.count()) + " ms, " +
-                                 std::to_string(state.ReceivedLength) + " arrived");
-    }
-    panes.ShowProgress();
   }
+  for (auto& worker : workers) worker->Join();
+  ::close(doneFd);
+  console.EndLive();
+  if (workers.size() > 1 || options.station) PrintSummary(workers, options.station, console);
+  const int status = RunStatus(workers);
+  if (options.json) {
+    std::vector<TAttempt> attempts;
+    for (const auto& worker : workers)
+      attempts.insert(attempts.end(), worker->Attempts().begin(), worker->Attempts().end());
+    std::fputs(ResultsDocument(shared.file, attempts, status).c_str(), out);
+    std::fflush(out);
+  }
+  return status;
 }

@@ -1,10 +1,12 @@
 #pragma once
-// One run of qvflash: read and check the file, open the port, drive the
-// session, watch for stalls, and say how it ended.
+// One run of qvflash: read and check the file once, then on each port (a
+// thread each, see PortRun.h) open it, drive a session, watch for stalls and
+// say how it ended; record every attempt, and sum up.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "DeviceRecord.h"
 #include "FlashOptions.h"
 #include "ImageTable.h"
 #include "PortProblem.h"
@@ -23,6 +25,8 @@ void PrintDryRun(const TImage& image, std::FILE* out);
 // exFileRefused (with the reason printed on `err`; for a damaged file the
 // first offending line and column).
 int LoadImage(const std::string& file, TImage& image, std::FILE* err);
+// The same, with the path, size and SHA-256 of the very bytes loaded.
+int LoadImage(const std::string& file, TImage& image, TFileFacts& facts, std::FILE* err);
 
 // Runs the whole tool; `err` gets messages and progress, `out` listings.
 int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err);

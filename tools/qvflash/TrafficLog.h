@@ -1,8 +1,10 @@
 #pragma once
-// --log: raw traffic and command texts, one timestamped line each.
+// --log: raw traffic and command texts, one timestamped line each. Several
+// ports share one log: each line then names its port (the tag).
 #include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <mutex>
 #include <string>
 
 #include "SessionLinks.h"
@@ -12,10 +14,12 @@ public:
   // An empty path logs nothing. Throws std::runtime_error when the file cannot be created.
   explicit TTrafficLog(const std::string& path);
   bool Enabled() const { return file_.is_open(); }
-  void Line(const char* kind, const std::string& text);
-  void Bytes(const char* kind, const std::uint8_t* bytes, int count);
+  // Any thread. An empty tag is left out.
+  void Line(const std::string& tag, const char* kind, const std::string& text);
+  void Bytes(const std::string& tag, const char* kind, const std::uint8_t* bytes, int count);
 
 private:
+  std::mutex mutex_;
   std::ofstream file_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
@@ -23,7 +27,8 @@ private:
 // Passes everything to the real port and logs the bytes that cross it.
 class TLoggingPort : public ISessionPort {
 public:
-  TLoggingPort(ISessionPort& port, TTrafficLog& log) : port_(port), log_(log) {}
+  TLoggingPort(ISessionPort& port, TTrafficLog& log, std::string tag = {})
+      : port_(port), log_(log), tag_(std::move(tag)) {}
   void SetDeviceName(const std::string& name) override { port_.SetDeviceName(name); }
   void Open() override;
   void Close() override;
@@ -38,6 +43,7 @@ public:
 private:
   ISessionPort& port_;
   TTrafficLog& log_;
+  std::string tag_;
   std::int64_t written_ = 0, read_ = 0;
   int writes_ = 0;
 };

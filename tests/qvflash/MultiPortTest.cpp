@@ -1,0 +1,266 @@
+// qvflash with several ports at once, its record of every device, station
+// mode and ports that are not there yet, against simulated devices.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "BootLoaderSim.h"
+#include "FlashTestSupport.h"
+#include "SampleImage.h"
+#include "Sha256.h"
+#include "UpdateFile.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class MultiPort : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("qvflash-multi-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    file_ = WriteUpdateFile((dir_ / "image.qv").string(), image_);
+    record_ = (dir_ / "record.jsonl").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  RunOutput Run(std::vector<std::string> args) { return RunQvflash(std::move(args)); }
+
+  // Each line of the record parsed, with the fields every line must have.
+  std::vector<TJson> RecordLines() {
+    std::vector<TJson> records;
+    for (const std::string& line : Lines(Slurp(record_))) {
+      records.push_back(TJson::Parse(line));
+      const TJson& r = records.back();
+      for (const char* field : {"time", "host", "user", "port", "device", "serial", "file", "size", "sha256", "outcome",
+                                "status", "frames", "seconds", "message"})
+        EXPECT_EQ(r.fields.count(field), 1u) << field << " missing in " << line;
+      EXPECT_EQ(r["time"].text.size(), 24u) << r["time"].text;  // 2024-05-17T09:41:07.250Z
+      EXPECT_EQ(r["time"].text.back(), 'Z');
+      EXPECT_EQ(r["file"].text, file_);
+      EXPECT_EQ(r["size"].number, 278596);
+      EXPECT_EQ(r["sha256"].text, Sha256Hex(Slurp(file_)));
+    }
+    return records;
+  }
+
+  static void ExpectWholeImage(const TBootLoaderSim& sim, const TImage& image) {
+    ASSERT_TRUE(sim.WaitFinished(5s));
+    const TSimResult result = sim.Result();
+    EXPECT_TRUE(result.Complete()) << result.FirstMismatch;
+    ASSERT_TRUE(result.Received);
+    EXPECT_EQ(CompareSentRegions(image, *result.Received), "");
+  }
+
+  fs::path dir_;
+  TImage image_ = MakeSampleImage(33);
+  std::string file_, record_;
+};
+
+TEST_F(MultiPort, ThreeDevicesAtOnceEachReceiveEveryBlock) {
+  std::vector<std::unique_ptr<TBootLoaderSim>> sims;
+  std::vector<std::string> args{"--json", "--record", record_, file_};
+  for (int i = 0; i < 3; ++i) {
+    TSimOptions options;
+    options.Chunk = 7 + 20 * i;  // answers in pieces, each port its own way
+    sims.push_back(std::make_unique<TBootLoaderSim>(options));
+    sims.back()->Start();
+    args.insert(args.end(), {"--port", sims.back()->SlavePath()});
+  }
+  const RunOutput run = Run(args);
+  EXPECT_EQ(run.status, exSuccess) << run.err;
+  for (const auto& sim : sims) ExpectWholeImage(*sim, image_);
+
+  const TJson document = TJson::Parse(run.out);
+  EXPECT_EQ(document["file"]["sha256"].text, Sha256Hex(Slurp(file_)));
+  EXPECT_EQ(document["status"].number, 0);
+  ASSERT_EQ(document["results"].items.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const TJson& r = document["results"][i];
+    EXPECT_EQ(r["port"].text, sims[i]->SlavePath()) << "in the order given";
+    EXPECT_EQ(r["outcome"].text, "ok");
+    EXPECT_EQ(r["frames"].number, 1112);
+    EXPECT_GT(r["seconds"].number, 0);
+    EXPECT_EQ(r["description"].kind, TJson::Null) << "a pseudo-terminal is no adapter";
+  }
+  // Plain lines carry their port's name; the summary names each port's outcome.
+  EXPECT_NE(run.err.find(sims[1]->SlavePath() + ": Загрузка завершена"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("summary:\n  " + sims[0]->SlavePath() + ": ok: load complete"), std::string::npos) << run.err;
+  EXPECT_EQ(RecordLines().size(), 3u);
+}
+
+// A stall on one port and a hang-up on another: the rest still finish, and
+// the status is that of the first port, in the order given, that failed.
+TEST_F(MultiPort, OneStallsOneHangsUpTheOthersFinish) {
+  const TSimFault faults[] = {TSimFault::None, TSimFault::Silence, TSimFault::None, TSimFault::HangUp};
+  std::vector<std::unique_ptr<TBootLoaderSim>> sims;
+  std::vector<std::string> args{"--json", "--timeout", "300", "--record", record_, file_};
+  for (const TSimFault fault : faults) {
+    TSimOptions options;
+    options.Fault = fault;
+    options.FaultFrame = 50;
+    sims.push_back(std::make_unique<TBootLoaderSim>(options));
+    sims.back()->Start();
+    args.insert(args.end(), {"--port", sims.back()->SlavePath()});
+  }
+  const RunOutput run = Run(args);
+  EXPECT_EQ(run.status, exStall) << run.err;
+  ExpectWholeImage(*sims[0], image_);
+  ExpectWholeImage(*sims[2], image_);
+  const TJson document = TJson::Parse(run.out);
+  ASSERT_EQ(document["results"].items.size(), 4u);
+  const char* outcomes[] = {"ok", "stall", "ok", "device-lost"};
+  const int statuses[] = {0, 5, 0, 6};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(document["results"][i]["outcome"].text, outcomes[i]) << i;
+    EXPECT_EQ(document["results"][i]["status"].number, statuses[i]) << i;
+  }
+  EXPECT_EQ(document["results"][1]["frames"].number, 49);
+  EXPECT_NE(document["results"][1]["message"].text.find("stalled at data-flash block at 0x0188"), std::string::npos);
+  EXPECT_NE(run.err.find(sims[3]->SlavePath() + ": device-lost (status 6)"), std::string::npos) << run.err;
+
+  const std::vector<TJson> records = RecordLines();
+  ASSERT_EQ(records.size(), 4u);
+  int stalls = 0;
+  for (const TJson& r : records) stalls += r["outcome"].text == "stall";
+  EXPECT_EQ(stalls, 1);
+}
+
+TEST_F(MultiPort, RecordIsAppendedNeverTruncatedAndMustBeWritable) {
+  for (int round = 0; round < 2; ++round) {
+    TBootLoaderSim sim;
+    sim.Start();
+    EXPECT_EQ(Run({"--quiet", "--port", sim.SlavePath(), "--record", record_, file_}).status, exSuccess);
+  }
+  const std::vector<TJson> records = RecordLines();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1]["outcome"].text, "ok");
+  EXPECT_EQ(records[1]["status"].number, 0);
+
+  TBootLoaderSim untouched;
+  untouched.Start();
+  const RunOutput refused = Run({"--port", untouched.SlavePath(), "--record", dir_.string(), file_});
+  EXPECT_EQ(refused.status, exUsage);
+  EXPECT_NE(refused.err.find("cannot write the record file"), std::string::npos) << refused.err;
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(untouched.Result().Cycles, 0) << "no port was opened";
+}
+
+TEST_F(MultiPort, WaitForPortLoadsAPortThatAppearsLater) {
+  const std::string link = (dir_ / "ttyLater").string();
+  TSimOptions options;
+  options.LinkPath = link;
+  TBootLoaderSim sim(options);
+  std::thread later([&] {
+    std::this_thread::sleep_for(700ms);
+    sim.Start();
+  });
+  const RunOutput run = Run({"--wait-for-port", "--port", link, file_});
+  later.join();
+  EXPECT_EQ(run.status, exSuccess) << run.err;
+  EXPECT_NE(run.err.find("waiting for " + link + " to appear"), std::string::npos) << run.err;
+  ExpectWholeImage(sim, image_);
+
+  const RunOutput missing = Run({"--wait-for-port", "--greeting-timeout", "1", "--port", link + "-never", file_});
+  EXPECT_EQ(missing.status, exPortError);
+  EXPECT_NE(missing.err.find(link + "-never did not appear within 1 s"), std::string::npos) << missing.err;
+}
+
+// The program as a production line runs it: device after device on one
+// port (whose adapter goes away and comes back), a slow load on another,
+// then SIGTERM: the slow load is recorded as interrupted.
+TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
+  const std::string link = (dir_ / "ttyLine").string();
+  TSimOptions first;
+  first.Devices = 3;
+  first.LinkPath = link;
+  auto line = std::make_unique<TBootLoaderSim>(first);
+  line->Start();
+  TSimOptions paced;
+  paced.Baud = 38400;  // about 70 s a load
+  TBootLoaderSim slow(paced);
+  slow.Start();
+
+  const fs::path out = dir_ / "out", err = dir_ / "err";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    ::execl(QVFLASH_PATH, "qvflash", "--station", "--json", "--record", record_.c_str(), "--port", link.c_str(),
+            "--port", slow.SlavePath().c_str(), file_.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // However the test ends, the child does not outlive it (a station left
+  // running would take over pseudo-terminals that reuse these numbers).
+  struct TReap {
+    pid_t pid;
+    ~TReap() {
+      if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+    }
+  } reap{child};
+  auto recorded = [&] { return Lines(Slurp(record_)).size(); };
+  auto waitFor = [&](std::size_t lines) {
+    for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
+      if (recorded() >= lines) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  };
+  ASSERT_TRUE(waitFor(3)) << Slurp(err.string());
+  // The adapter is pulled out and a new one plugged in under the same name.
+  line->Stop();
+  line.reset();
+  std::this_thread::sleep_for(600ms);
+  TSimOptions second;
+  second.LinkPath = link;
+  TBootLoaderSim replugged(second);
+  replugged.Start();
+  ASSERT_TRUE(waitFor(4)) << Slurp(err.string());
+  ExpectWholeImage(replugged, image_);
+  ASSERT_GT(slow.Result().FramesReceived, 0) << "the slow load is under way";
+
+  ::kill(child, SIGTERM);
+  int status = 0;
+  pid_t ended = 0;
+  for (auto until = std::chrono::steady_clock::now() + 10s; ended == 0 && std::chrono::steady_clock::now() < until;) {
+    ended = ::waitpid(child, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_EQ(ended, child) << "qvflash did not stop on SIGTERM";
+  reap.pid = 0;
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), exInterrupted) << Slurp(err.string());
+
+  const std::vector<TJson> records = RecordLines();
+  ASSERT_EQ(records.size(), 5u) << Slurp(err.string());
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(records[i]["outcome"].text, "ok") << i;
+  EXPECT_EQ(records[4]["port"].text, slow.SlavePath());
+  EXPECT_EQ(records[4]["outcome"].text, "interrupted");
+  EXPECT_EQ(records[4]["status"].number, exInterrupted);
+  EXPECT_GT(records[4]["frames"].number, 0);
+  const TJson document = TJson::Parse(Slurp(out.string()));
+  EXPECT_EQ(document["results"].items.size(), 5u);
+  const std::string text = Slurp(err.string());
+  EXPECT_NE(text.find("summary:\n  " + link + ": 4 ok, 0 failed\n  " + slow.SlavePath() + ": 0 ok, 1 failed"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find(link + ": device 4: ok"), std::string::npos) << text;
+}
+
+}  // namespace
