@@ -49,6 +49,7 @@ const char* FlashUsage() {
          "  -q, --quiet              print errors only\n"
          "  -v, --verbose            print every command and response\n"
          "  -h, --help               this text\n"
+         "      --version            print the version and exit\n"
          "\n"
          "exit status:\n"
          "  0  success: every block acknowledged and the completion command sent\n"
@@ -74,6 +75,7 @@ TFlashOptions ParseFlashOptions(int argc, const char* const argv[]) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") options.help = true;
+    else if (arg == "--version") options.version = true;
     else if (arg == "-p" || arg == "--port") options.ports.push_back(value(i, arg));
     else if (arg == "--station") options.station = true;
     else if (arg == "--wait-for-port") options.waitForPort = true;
@@ -92,7 +94,7 @@ TFlashOptions ParseFlashOptions(int argc, const char* const argv[]) {
     else throw std::invalid_argument("only one update file, not '" + std::string(arg) + "' as well");
   }
   if (options.quiet && options.verbose) throw std::invalid_argument("--quiet and --verbose exclude each other");
-  if (!options.help && !options.listPorts && options.file.empty()) throw std::invalid_argument("no update file given");
+  if (!options.help && !options.version && !options.listPorts && options.file.empty()) throw std::invalid_argument("no update file given");
   for (std::size_t i = 0; i < options.ports.size(); ++i)
     for (std::size_t j = 0; j < i; ++j)
       if (options.ports[i] == options.ports[j])

@@ -32,6 +32,7 @@ struct TFlashOptions {
   bool quiet = false;
   bool verbose = false;
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv; throws std::invalid_argument with a message for bad usage.

@@ -4,6 +4,7 @@
 
 #include "FlashOptions.h"
 #include "FlashRun.h"
+#include "QvVersion.h"
 
 int main(int argc, char* argv[]) {
   TFlashOptions options;
@@ -15,6 +16,10 @@ int main(int argc, char* argv[]) {
   }
   if (options.help) {
     std::fputs(FlashUsage(), stdout);
+    return exSuccess;
+  }
+  if (options.version) {
+    std::printf("qvflash %s\n", QvVersion);
     return exSuccess;
   }
   return RunFlash(options, stdout, stderr);
