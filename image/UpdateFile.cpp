@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -126,13 +127,30 @@ std::optional<TUpdateFileFault> LineFault(std::string_view line, int number) {
   return std::nullopt;
 }
 
+// The common case, a whole line, with one table look-up a character; only a
+// line that fails it is examined again to say what is wrong.
+bool LineIsWhole(std::string_view line, bool sent) {
+  static const auto kinds = [] {
+    std::array<unsigned char, 256> table{};  // 1: may stand in a tail line, 3: also in a sent line
+    for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = (c == '\r' || c == '\n') ? 0 : 1;
+    for (const char c : std::string_view("0123456789ABCDEFabcdef")) table[static_cast<unsigned char>(c)] = 3;
+    return table;
+  }();
+  const unsigned char need = sent ? 3 : 1;
+  unsigned char all = need;
+  for (std::size_t i = 0; i < kLineChars; ++i) all &= kinds[static_cast<unsigned char>(line[i])];
+  return all == need && line[kLineChars] == '\r' && line[kLineChars + 1] == '\n';
+}
+
 }  // namespace
 
 std::optional<TUpdateFileFault> FindUpdateFileFault(std::string_view text) {
   for (int k = 0; k < kFileLines; ++k) {
     const std::size_t at = static_cast<std::size_t>(k) * kLineBytes;
     if (at + kLineBytes > text.size()) return TUpdateFileFault{k + 1, 1, "the file ends before its last line"};
-    if (auto fault = LineFault(text.substr(at, kLineBytes), k + 1)) return fault;
+    const std::string_view line = text.substr(at, kLineBytes);
+    if (LineIsWhole(line, IsSentLine(k + 1))) continue;
+    if (auto fault = LineFault(line, k + 1)) return fault;
   }
   return std::nullopt;
 }
