@@ -76,7 +76,7 @@ quietly in_chroot apt-get install -y --no-install-recommends "/tmp/$package.deb"
 installed=$(in_chroot dpkg-query -W -f='${Status} ${Version}' "$package")
 echo "check-install: installed: $installed, $(in_chroot dpkg -L "$package" | wc -l) paths"
 # The programs start in a system that has only what the package depends on.
-for program in qvloader qvdemo qvsim; do in_chroot "$program" --version; done
+for program in qvloader qvdemo qvflash qvsim; do in_chroot "$program" --version; done
 in_chroot qvflash --help >/dev/null
 quietly in_chroot apt-get purge -y "$package"
 rm -f "$chroot_dir/tmp/$package.deb"
