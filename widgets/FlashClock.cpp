@@ -34,18 +34,36 @@ void FlashClock::SetMillisecondSource(std::function<std::uint32_t()> source) {
 }
 
 void FlashClock::RegisterFlash(TBinaryControl* control, std::uint32_t mask) {
-    std::lock_guard lock(registryMutex_);
-    const std::uint32_t seen = mask + NowMs();
-    auto it = std::find_if(registry_.begin(), registry_.end(),
-                           [control](const Entry& e) { return e.control == control; });
-    if (it != registry_.end()) {
-        it->mask = mask;
-        it->lastSeen = seen;
-        return;
+    bool first = false;
+    {
+        std::lock_guard lock(registryMutex_);
+        const std::uint32_t seen = mask + NowMs();
+        auto it = std::find_if(registry_.begin(), registry_.end(),
+                               [control](const Entry& e) { return e.control == control; });
+        if (it != registry_.end()) {
+            it->mask = mask;
+            it->lastSeen = seen;
+            return;
+        }
+        registry_.push_back(Entry{control, QPointer<TBinaryControl>(control), mask, seen});
+        // Grow in steps of ten so that registering does not reallocate every time.
+        if (registry_.capacity() - registry_.size() < 2) registry_.reserve(registry_.size() + 10);
+        first = registry_.size() == 1;
     }
-    registry_.push_back(Entry{control, QPointer<TBinaryControl>(control), mask, seen});
-    // Grow in steps of ten so that registering does not reallocate every time.
-    if (registry_.capacity() - registry_.size() < 2) registry_.reserve(registry_.size() + 10);
+    // The timer thread sleeps while nothing flashes: wake it for the first
+    // one. The thread takes its lock before the registry's, so the registry's
+    // is released first.
+    if (first) {
+        std::lock_guard wake(threadMutex_);
+        stopSignal_.notify_all();
+    }
+}
+
+bool FlashClock::PhaseChangeDue() const {
+    std::lock_guard lock(registryMutex_);
+    const std::uint32_t counter = counter_.load();
+    return std::any_of(registry_.begin(), registry_.end(),
+                       [counter](const Entry& e) { return (e.mask & e.lastSeen) != (e.mask & counter); });
 }
 
 void FlashClock::UnregisterFlash(TBinaryControl* control) {
@@ -146,14 +164,24 @@ void FlashClock::ThreadMain() {
     auto next = clock::now();
     std::unique_lock lock(threadMutex_);
     while (!stopRequested_) {
+        // Nothing flashing: no tick, so an idle window is not woken 20 times
+        // a second. The counter stands still meanwhile; controls that flash
+        // later still share it and blink in step.
+        if (RegisteredCount() == 0) {
+            stopSignal_.wait(lock, [this] { return stopRequested_ || RegisteredCount() != 0; });
+            if (stopRequested_) break;
+            next = clock::now();
+        }
         next += std::chrono::milliseconds(kPeriodMs);
         if (stopSignal_.wait_until(lock, next, [this] { return stopRequested_; })) break;
         if (clock::now() - next > std::chrono::milliseconds(kPeriodMs)) next = clock::now();
         counter_.fetch_add(1);
-        // The phases are applied on the user-interface thread. If it is busy,
-        // ticks are not queued up: one pending application reads the counter
-        // as it stands when it runs. Posting happens under the thread lock, so
-        // once Stop has returned nothing more is posted.
+        // The phases are applied on the user-interface thread, and only when
+        // one of them changes at this tick. If it is busy, ticks are not
+        // queued up: one pending application reads the counter as it stands
+        // when it runs. Posting happens under the thread lock, so once Stop
+        // has returned nothing more is posted.
+        if (!PhaseChangeDue()) continue;
         if (!applyPending_.exchange(true)) {
             QCoreApplication* app = QCoreApplication::instance();
             if (app == nullptr) {

@@ -1,8 +1,9 @@
 #pragma once
-// The process-wide flash clock: a 50 ms tick on a timer thread of its own,
-// a tick counter, and a registry of flashing controls. The phase of a control
-// is one bit of the shared counter, so controls with the same frequency blink
-// in step. Phases are always delivered on the user-interface thread.
+// The process-wide flash clock: a 50 ms tick on a timer thread of its own
+// (asleep while no control flashes), a tick counter, and a registry of
+// flashing controls. The phase of a control is one bit of the shared counter,
+// so controls with the same frequency blink in step. Phases are always
+// delivered on the user-interface thread, and only at ticks that change one.
 
 #include <QPointer>
 
@@ -67,6 +68,8 @@ private:
     };
 
     void Deliver();
+    // True when a registered control's phase differs from the counter's.
+    bool PhaseChangeDue() const;
     void ThreadMain();
     std::uint32_t NowMs() const;
 

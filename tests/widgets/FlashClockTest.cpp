@@ -146,3 +146,18 @@ TEST_F(FlashClockTest, TimerThreadDeliversPhasesOnTheUserInterfaceThread) {
     EXPECT_TRUE(b.onGuiThread);
     for (std::size_t i = 1; i < b.phases.size(); ++i) EXPECT_NE(b.phases[i].second, b.phases[i - 1].second);
 }
+
+TEST_F(FlashClockTest, TimerThreadSleepsWhileNothingFlashesAndWakesForTheFirst) {
+    clock.Start();
+    // Nothing registered: no tick, so an idle window is not woken.
+    QTest::qWait(300);
+    EXPECT_EQ(clock.Counter(), 0u);
+    Blinker b;
+    StartFlashing(b, ff8Hz);
+    QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired() && b.phases.size() < 3) QTest::qWait(10);
+    EXPECT_GE(b.phases.size(), 3u);
+    EXPECT_GT(clock.Counter(), 0u);
+    b.SetChecked(false);
+    clock.Stop();
+}
