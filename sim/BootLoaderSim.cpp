@@ -46,6 +46,19 @@ void TBootLoaderSim::ExpectedFrame(int k, std::uint8_t& command, std::uint16_t& 
   address = static_cast<std::uint16_t>(page * 512 + (step == 0 ? 0 : (step - 1) * 128));
 }
 
+std::vector<std::uint8_t> TBootLoaderSim::ExpectedFrameBytes(const TImage& image, int k) {
+  std::uint8_t cmd;
+  std::uint16_t address;
+  ExpectedFrame(k, cmd, address);
+  std::vector<std::uint8_t> frame = {cmd, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+  if (cmd == 0x11) return frame;
+  const TImageTable& table = cmd == 0x66 ? image.StringGrid2 : image.StringGrid1;
+  const int offset = cmd == 0x66 ? address * 16 : address;
+  for (int i = 0; i < 128; ++i)
+    frame.push_back(static_cast<std::uint8_t>(HexToInt(table.Cell(ColumnOfOffset(offset + i), RowOfOffset(offset + i)))));
+  return frame;
+}
+
 TBootLoaderSim::TBootLoaderSim(TSimOptions options) : options_(std::move(options)), random_(options_.Seed | 1) {
   if (options_.Baud > 0) byteTime_ = std::chrono::nanoseconds(10'000'000'000LL / options_.Baud);
 }

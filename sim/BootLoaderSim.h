@@ -108,6 +108,9 @@ public:
 
   // The frame expected at index k (0-based; 0..kTotalFrames-1): command and address.
   static void ExpectedFrame(int k, std::uint8_t& command, std::uint16_t& address);
+  // The whole frame a loader sends at index k for `image`: command, address
+  // and, for a block, its 128 data bytes.
+  static std::vector<std::uint8_t> ExpectedFrameBytes(const TImage& image, int k);
 
 private:
   void Run();

@@ -30,19 +30,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kResponseTimeoutMs = 5000;
 
-std::vector<std::uint8_t> Frame(const TImage& image, int k) {
-  std::uint8_t cmd;
-  std::uint16_t address;
-  TBootLoaderSim::ExpectedFrame(k, cmd, address);
-  std::vector<std::uint8_t> frame = {cmd, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-  if (cmd == 0x11) return frame;
-  const TImageTable& table = cmd == 0x66 ? image.StringGrid2 : image.StringGrid1;
-  const int offset = cmd == 0x66 ? address * 16 : address;
-  for (int i = 0; i < 128; ++i)
-    frame.push_back(static_cast<std::uint8_t>(HexToInt(table.Cell(ColumnOfOffset(offset + i), RowOfOffset(offset + i)))));
-  return frame;
-}
-
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t n) {
   while (n > 0) {
     const ssize_t w = ::write(fd, data, n);
@@ -113,7 +100,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<std::vector<std::uint8_t>> frames;
-  for (int k = 0; k < TBootLoaderSim::kTotalFrames; ++k) frames.push_back(Frame(image, k));
+  for (int k = 0; k < TBootLoaderSim::kTotalFrames; ++k) frames.push_back(TBootLoaderSim::ExpectedFrameBytes(image, k));
 
   std::unique_ptr<TBootLoaderSim> sim;
   std::string device = simulate ? "" : positional.front();

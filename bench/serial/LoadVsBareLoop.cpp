@@ -11,8 +11,7 @@
 // acknowledgement as each loader reports it, median and range, and the
 // ratio of the medians. Paced (--paced 38400, default 1 round): also the
 // loader's CPU time over its whole run as a share of one core.
-#include <sys/resource.h>
-#include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,6 +25,7 @@
 
 #include "BootLoaderSim.h"
 #include "SampleImage.h"
+#include "Spawn.h"
 #include "UpdateFile.h"
 
 namespace {
@@ -55,32 +55,18 @@ TRun RunLoader(const std::vector<std::string>& command, const TSimOptions& optio
   for (auto& a : args)
     if (a == "{}") a = sim.SlavePath();
   int out[2];
-  if (::pipe(out) != 0) return run;
+  if (::pipe2(out, O_CLOEXEC) != 0) return run;
   const auto start = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(out[1], 2);
-    ::close(out[0]);
-    ::close(out[1]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    std::perror("exec");
-    ::_exit(127);
-  }
+  const pid_t pid = Spawn(args, out[1], out[1]);
   ::close(out[1]);
   char buf[4096];
   ssize_t n;
   while ((n = ::read(out[0], buf, sizeof buf)) > 0) run.output.append(buf, static_cast<std::size_t>(n));
   ::close(out[0]);
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  run.wallS = std::chrono::duration<double>(Clock::now() - start).count();
-  run.cpuS = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  const TChildEnd end = WaitChild(pid, start);
+  const int status = end.status;
+  run.wallS = end.wallS;
+  run.cpuS = end.cpuS;
   sim.WaitFinished(std::chrono::seconds(2));
   const std::size_t at = run.output.find("acknowledged in ");
   if (at != std::string::npos) run.loadS = std::atof(run.output.c_str() + at + 16);

@@ -8,8 +8,7 @@
 // device alone, then N at once, and prints the whole run's time (start to
 // exit), the slowest port's load time (greeting to last acknowledgement, from
 // --json), and qvflash's CPU time as a share of one core.
-#include <sys/resource.h>
-#include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 
 #include "BootLoaderSim.h"
 #include "SampleImage.h"
+#include "Spawn.h"
 #include "UpdateFile.h"
 
 namespace {
@@ -72,26 +72,14 @@ TRun RunQvflash(const std::string& qvflash, const std::string& file, int devices
   // left unread could block the loader.
   char outName[] = "/tmp/qv-many-out-XXXXXX";
   char errName[] = "/tmp/qv-many-err-XXXXXX";
-  const int out = ::mkstemp(outName);
-  const int err = ::mkstemp(errName);
+  const int out = ::mkostemp(outName, O_CLOEXEC);
+  const int err = ::mkostemp(errName, O_CLOEXEC);
   const auto start = Clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    std::perror("exec");
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  ::wait4(pid, &status, 0, &usage);
-  run.wallS = std::chrono::duration<double>(Clock::now() - start).count();
-  run.cpuS = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  const pid_t pid = Spawn(args, out, err);
+  const TChildEnd end = WaitChild(pid, start);
+  const int status = end.status;
+  run.wallS = end.wallS;
+  run.cpuS = end.cpuS;
   ::lseek(out, 0, SEEK_SET);
   ::lseek(err, 0, SEEK_SET);
   const std::string json = ReadAll(out);

@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "Spawn.h"
+
 namespace {
 
 struct TThreadCount {
@@ -90,20 +92,9 @@ int main(int argc, char** argv) {
     for (std::size_t at; (at = arg.find("{}")) != std::string::npos;) arg.replace(at, 2, name);
     args.push_back(arg);
   }
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (!show) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
-    }
-    std::vector<char*> argvChild;
-    for (auto& a : args) argvChild.push_back(a.data());
-    argvChild.push_back(nullptr);
-    ::execv(argvChild[0], argvChild.data());
-    std::perror("exec");
-    ::_exit(127);
-  }
+  const int null = show ? -1 : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  const pid_t child = Spawn(args, null, null);
+  if (null >= 0) ::close(null);
 
   std::this_thread::sleep_for(std::chrono::seconds(settle));
   const auto before = Snapshot(child);

@@ -17,19 +17,6 @@
 
 namespace {
 
-std::vector<std::uint8_t> Frame(const TImage& image, int k) {
-  std::uint8_t cmd;
-  std::uint16_t address;
-  TBootLoaderSim::ExpectedFrame(k, cmd, address);
-  std::vector<std::uint8_t> frame = {cmd, static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
-  if (cmd == 0x11) return frame;
-  const TImageTable& table = cmd == 0x66 ? image.StringGrid2 : image.StringGrid1;
-  const int offset = cmd == 0x66 ? address * 16 : address;
-  for (int i = 0; i < 128; ++i)
-    frame.push_back(static_cast<std::uint8_t>(HexToInt(table.Cell(ColumnOfOffset(offset + i), RowOfOffset(offset + i)))));
-  return frame;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,7 +29,7 @@ int main(int argc, char** argv) {
   SetMainThreadRunner(runner);
   const TImage image = MakeSampleImage(3);
   std::vector<std::vector<std::uint8_t>> frames;
-  for (int k = 0; k < TBootLoaderSim::kTotalFrames; ++k) frames.push_back(Frame(image, k));
+  for (int k = 0; k < TBootLoaderSim::kTotalFrames; ++k) frames.push_back(TBootLoaderSim::ExpectedFrameBytes(image, k));
 
   TBootLoaderSim sim(options);
   sim.Start();

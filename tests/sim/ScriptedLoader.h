@@ -98,19 +98,7 @@ public:
     return out;
   }
 
-  std::vector<std::uint8_t> Frame(int k) const {
-    std::uint8_t cmd;
-    std::uint16_t address;
-    TBootLoaderSim::ExpectedFrame(k, cmd, address);
-    std::vector<std::uint8_t> frame = {cmd, static_cast<std::uint8_t>(address >> 8),
-                                       static_cast<std::uint8_t>(address)};
-    if (cmd == 0x11) return frame;
-    const TImageTable& table = cmd == 0x66 ? image_.StringGrid2 : image_.StringGrid1;
-    const int offset = cmd == 0x66 ? address * 16 : address;
-    for (int i = 0; i < 128; ++i)
-      frame.push_back(static_cast<std::uint8_t>(HexToInt(table.Cell(ColumnOfOffset(offset + i), RowOfOffset(offset + i)))));
-    return frame;
-  }
+  std::vector<std::uint8_t> Frame(int k) const { return TBootLoaderSim::ExpectedFrameBytes(image_, k); }
 
   bool Write(const std::uint8_t* data, std::size_t n) {
     std::size_t done = 0;
