@@ -1,6 +1,14 @@
 #include "RunOnMainThread.h"
 
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 namespace {
 std::mutex g_mutex;
@@ -118,9 +126,26 @@ struct TPlainLoopRunner::TCall {
   std::condition_variable finished;  // its worker's own: no other worker wakes for it
 };
 
-TPlainLoopRunner::TPlainLoopRunner() : main_(std::this_thread::get_id()) {}
+TPlainLoopRunner::TPlainLoopRunner() : main_(std::this_thread::get_id()) {
+  epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  epoll_event e{};
+  e.events = EPOLLIN;
+  e.data.u64 = 0;  // watches are numbered from 1
+  if (epoll_ < 0 || wakeFd_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &e) != 0) {
+    const int error = errno;
+    if (epoll_ >= 0) ::close(epoll_);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    throw std::system_error(error, std::generic_category(), "main-thread runner");
+  }
+}
 
-TPlainLoopRunner::~TPlainLoopRunner() { Shutdown(); }
+TPlainLoopRunner::~TPlainLoopRunner() {
+  Shutdown();
+  for (auto& [id, watch] : watches_) ::close(watch.fd);
+  ::close(epoll_);
+  ::close(wakeFd_);
+}
 
 bool TPlainLoopRunner::IsMainThread() const { return std::this_thread::get_id() == main_; }
 
@@ -135,10 +160,7 @@ void TPlainLoopRunner::RunAndWait(const std::function<void()>& call) {
   std::unique_lock lock(mutex_);
   if (shutdown_) throw EMainThreadGone();
   queue_.push_back(item);
-  // Woken with the lock free, the main thread does not stop at it again.
-  lock.unlock();
-  wake_.notify_one();
-  lock.lock();
+  NotifyLocked();
   item->finished.wait(lock, [&] { return item->done || item->abandoned; });
   if (item->abandoned) throw EMainThreadGone();
   // Take the only reference: the exception then lives and dies on this thread.
@@ -154,12 +176,81 @@ bool TPlainLoopRunner::Post(std::function<void()> call) {
     std::lock_guard lock(mutex_);
     if (shutdown_) return false;
     queue_.push_back(std::move(item));
+    NotifyLocked();
   }
-  wake_.notify_one();
   return true;
 }
 
-int TPlainLoopRunner::ProcessPending() {
+void TPlainLoopRunner::NotifyLocked() {
+  if (!sleeping_) return;  // it looks at the queue before it sleeps again
+  sleeping_ = false;
+  const std::uint64_t one = 1;
+  // The counter cannot overflow: the main thread empties it each time it wakes.
+  [[maybe_unused]] const ssize_t w = ::write(wakeFd_, &one, sizeof one);
+}
+
+std::uint64_t TPlainLoopRunner::WatchInput(int fd, std::function<void(bool hangUp)> ready) {
+  const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (own < 0) return 0;
+  std::lock_guard lock(mutex_);
+  epoll_event e{};
+  e.events = EPOLLIN | EPOLLET;
+  e.data.u64 = ++lastWatch_;
+  // A descriptor that cannot be waited for (not a line: /dev/null) is not watched.
+  if (shutdown_ || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, own, &e) != 0) {
+    ::close(own);
+    return 0;
+  }
+  watches_.emplace(lastWatch_, TWatch{own, std::move(ready)});
+  return lastWatch_;
+}
+
+void TPlainLoopRunner::Unwatch(std::uint64_t watch) {
+  std::lock_guard lock(mutex_);
+  auto it = watches_.find(watch);
+  if (it == watches_.end()) return;
+  // Numbers are never reused, so news of this watch already taken from the
+  // epoll set finds nothing to run.
+  ::epoll_ctl(epoll_, EPOLL_CTL_DEL, it->second.fd, nullptr);
+  ::close(it->second.fd);
+  watches_.erase(it);
+}
+
+int TPlainLoopRunner::ProcessPending() { return ServeDescriptors(0) + RunQueued(); }
+
+int TPlainLoopRunner::ServeDescriptors(int timeoutMs) {
+  epoll_event ready[16];
+  const int n = ::epoll_wait(epoll_, ready, 16, timeoutMs);
+  {
+    std::lock_guard lock(mutex_);
+    sleeping_ = false;
+  }
+  int ran = 0;
+  for (int i = 0; i < n; ++i) {
+    const std::uint64_t id = ready[i].data.u64;
+    if (id == 0) {
+      std::uint64_t count;
+      [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &count, sizeof count);
+      continue;
+    }
+    std::function<void(bool)> call;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = watches_.find(id);
+      if (it == watches_.end()) continue;  // ended meanwhile
+      call = it->second.ready;
+    }
+    ++ran;
+    try {
+      call((ready[i].events & (EPOLLHUP | EPOLLERR)) != 0);
+    } catch (...) {
+      HandleUncaught(std::current_exception());
+    }
+  }
+  return ran;
+}
+
+int TPlainLoopRunner::RunQueued() {
   std::deque<std::shared_ptr<TCall>> batch;
   {
     std::lock_guard lock(mutex_);
@@ -192,16 +283,24 @@ bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred, std::chro
                                     std::chrono::milliseconds lookEvery) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    ProcessPending();
+    RunQueued();
     if (pred()) return true;
-    std::unique_lock lock(mutex_);
-    if (queue_.empty() && !woken_) {
+    bool sleep;
+    {
+      std::lock_guard lock(mutex_);
+      sleep = queue_.empty() && !woken_;
+      woken_ = false;
+      sleeping_ = sleep;
+    }
+    int waitMs = 0;
+    if (sleep) {
       auto until = deadline;
       if (lookEvery.count() > 0) until = std::min(deadline, std::chrono::steady_clock::now() + lookEvery);
-      wake_.wait_until(lock, until, [&] { return !queue_.empty() || woken_; });
+      // Rounded up, so that a wait never ends just short of the time and spins.
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      waitMs = static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 1 << 30));
     }
-    woken_ = false;
-    lock.unlock();
+    if (ServeDescriptors(waitMs) > 0 && pred()) return true;
     if (std::chrono::steady_clock::now() >= deadline) {
       ProcessPending();
       return pred();
@@ -212,7 +311,7 @@ bool TPlainLoopRunner::ProcessUntil(const std::function<bool()>& pred, std::chro
 void TPlainLoopRunner::Wake() {
   std::lock_guard lock(mutex_);
   woken_ = true;
-  wake_.notify_one();
+  NotifyLocked();
 }
 
 void TPlainLoopRunner::ProcessFor(std::chrono::milliseconds duration) {
@@ -227,5 +326,5 @@ void TPlainLoopRunner::Shutdown() {
     item->finished.notify_one();
   }
   queue_.clear();
-  wake_.notify_all();
+  NotifyLocked();
 }

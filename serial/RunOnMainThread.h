@@ -15,7 +15,9 @@
 //
 // Runners:
 //  - TPlainLoopRunner (below) for tools and tests: the main thread pumps the
-//    queued calls with ProcessPending / ProcessUntil / ProcessFor.
+//    queued calls with ProcessPending / ProcessUntil / ProcessFor. It also
+//    watches devices for ports (WatchInput), so that bytes arriving wake the
+//    main thread directly instead of a worker that would then wake it.
 //  - The window installs its own: IsMainThread() compares the current thread
 //    with the application's thread, and RunAndWait posts the call to the
 //    application object as a blocking queued call (catching what escapes the
@@ -35,7 +37,9 @@
 // (nullptr: the process-wide runner).
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <map>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -76,6 +80,19 @@ public:
       return true;
     }
   }
+  // Has `ready` run on the main thread whenever new input arrives on `fd`
+  // (edge-triggered: bytes left unread do not call it again; hangUp: the
+  // device reports a hang-up or an error). The runner watches a duplicate of
+  // `fd` of its own. Returns the watch's number, or 0 when this runner does
+  // not wait on descriptors (the default). Any thread.
+  virtual std::uint64_t WatchInput(int fd, std::function<void(bool hangUp)> ready) {
+    (void)fd;
+    (void)ready;
+    return 0;
+  }
+  // Ends a watch: `ready` is not started for it again (a call in progress on
+  // the main thread runs to its end). Any thread, also from within `ready`.
+  virtual void Unwatch(std::uint64_t watch) { (void)watch; }
   // This runner's own hook for exceptions that escaped a handler (empty: the
   // process-wide one). Any thread.
   void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
@@ -103,7 +120,9 @@ void SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler);
 std::string ExceptionMessage(std::exception_ptr error);
 
 // A runner for programs without a toolkit: the thread that creates it is the
-// main thread, and calls run there whenever it pumps.
+// main thread, and calls run there whenever it pumps. While it waits it
+// sleeps on one epoll set: its own wake descriptor and the watched devices.
+// Throws std::system_error when the descriptors cannot be made.
 class TPlainLoopRunner : public TMainThreadRunner {
 public:
   TPlainLoopRunner();
@@ -114,7 +133,10 @@ public:
 
   // Queues a call without waiting for it (also a test's way to act "from the user").
   bool Post(std::function<void()> call) override;
-  // Runs every call queued now; returns how many ran. Main thread only.
+  std::uint64_t WatchInput(int fd, std::function<void(bool hangUp)> ready) override;
+  void Unwatch(std::uint64_t watch) override;
+  // Runs every call queued now and every watch whose device has news;
+  // returns how many ran. Main thread only.
   int ProcessPending();
   // Pumps calls until pred() holds or the time is up; returns pred(). The
   // predicate is looked at after every batch of calls and on Wake(); a
@@ -132,10 +154,26 @@ public:
 
 private:
   struct TCall;
+  struct TWatch {
+    int fd;  // the runner's own duplicate
+    std::function<void(bool)> ready;
+  };
+  // Runs what is queued now; returns how many ran.
+  int RunQueued();
+  // Waits up to timeoutMs (0: not at all) for the wake descriptor or a
+  // watched device and runs the watches that have news; returns how many ran.
+  int ServeDescriptors(int timeoutMs);
+  // Wakes the main thread if it sleeps. Called with mutex_ held.
+  void NotifyLocked();
+
   std::thread::id main_;
+  int epoll_ = -1;
+  int wakeFd_ = -1;  // eventfd: a call is queued, or Wake()
   std::mutex mutex_;
-  std::condition_variable wake_;  // the main thread's: a call is queued, or Wake()
   std::deque<std::shared_ptr<TCall>> queue_;
+  std::map<std::uint64_t, TWatch> watches_;
+  std::uint64_t lastWatch_ = 0;
   bool shutdown_ = false;
   bool woken_ = false;
+  bool sleeping_ = false;  // the main thread waits (or is about to) on the epoll set
 };

@@ -286,7 +286,13 @@ void TCustomSerialPort::StartThreads() {
   if (EventMask_ != 0) {
     auto thread = std::make_shared<TSerialEventThread>(this, duplicate(), EventMask_,
                                                        static_cast<std::uint32_t>(Buffers_.ReadSize()), Link_);
-    thread->Create();
+    thread->HandInputTo(Runner_ ? Runner_ : ::MainThreadRunner());
+    try {
+      thread->Create();
+    } catch (...) {
+      thread->Stop();  // ends the runner's watch of the device
+      throw;
+    }
     EventThread = thread;
     thread->SetPriority(EventPriority_);
     thread->Resume();

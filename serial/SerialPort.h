@@ -195,10 +195,19 @@ private:
 // the monitor goes back to the device at once, and what it notices while the
 // batch is with the main thread waits for the batch's end (which then wakes
 // it), so batches never overlap and the main thread wakes nobody otherwise.
+//
+// When the main thread's runner waits on descriptors itself (WatchInput) and
+// no timed look at the modem lines is needed, the device is watched by the
+// runner instead: arriving bytes wake the main thread, which looks at the
+// device and dispatches at once, and the monitor is left with the events the
+// component posts. An exchange then costs the main thread one wake-up.
 class TSerialEventThread : public TSerialThread {
 public:
   TSerialEventThread(TCustomSerialPort* owner, int fd, std::uint32_t eventMask, std::uint32_t readSize,
                      std::shared_ptr<TPortLink> link);
+  // Before Resume, on the thread that opens the port: hands the watch of the
+  // device to `runner` when it can take it and nothing needs a timed look.
+  void HandInputTo(const std::shared_ptr<TMainThreadRunner>& runner);
   // Sets Terminated and wakes the thread; it ends without dispatching again.
   void Stop();
   // Adds events noticed by the component itself (EV_TXEMPTY of a direct write).
@@ -209,21 +218,51 @@ protected:
   const char* Name() const override { return "serial-monitor"; }
 
 private:
+  // What is known of the device's input. Owned by the monitor, or by the
+  // main thread when the runner watches the device.
+  struct TInputState {
+    int unread = 0;              // bytes reported that a handler left unread: only growth is news
+    bool refreshUnread = false;  // a batch with EV_RXCHAR went out: take its unread count
+    bool hungUp = false;
+    bool above80 = false;
+    SerialPosix::TLineCounters counters;
+  };
+  // Events that the device shows: `input` new bytes, `hangUp` a hang-up
+  // reported by the wait, `timed` a timed look at the modem lines. Marks a
+  // hang-up once for the port.
+  std::uint32_t LookAtDevice(bool input, bool hangUp, bool timed);
   // Events and line errors that the device's counters show since the last look.
   std::uint32_t CountedEvents(SerialPosix::TLineCounters& counters);
+  // Takes the right to dispatch a batch; false while another one is in hand
+  // (its end then signals DoneEvent).
+  bool TakeBatch();
   // Hands a batch to the main thread; false when it no longer runs calls.
   bool DeliverEvents(std::uint32_t events);
-  // On the main thread: the dispatch, then the notice that it is over.
+  // On the main thread, holding the batch: the dispatch, the input noticed
+  // meanwhile when the runner watches the device, then the batch's end.
   void RunDispatch(std::uint32_t events);
   void DispatchEvents(std::uint32_t events);
+  // On the main thread: the runner saw new input (or a hang-up) on the device.
+  void InputReady(bool hangUp);
+  void StopWatching();
 
   std::uint32_t EventMask_;
   std::uint32_t ReadSize_;
+  bool Counting_ = false;    // the device keeps line counters that the mask wants
+  bool WantInput_ = false;   // EV_RXCHAR or EV_RX80FULL is monitored
+  bool ModemLooks_ = false;  // modem lines are looked at on a timer
+  TInputState Input_;
+  // The runner that watches the device (InputOnMain_), and its watch.
+  std::shared_ptr<TMainThreadRunner> Watcher_;
+  std::atomic<std::uint64_t> WatchId_{0};
+  bool InputOnMain_ = false;
+  bool InputNoticed_ = false;   // main thread only: news on the device not yet looked into
+  bool HangUpNoticed_ = false;  // main thread only
   TWaitEvent WaitEvent;  // stop request
   TWaitEvent WakeEvent;  // posted events
   TWaitEvent DoneEvent;  // the batch the monitor waits for is over
   std::atomic<std::uint32_t> Posted_{0};
-  std::atomic<bool> Dispatching_{false};   // a batch is with the main thread
+  std::atomic<bool> Dispatching_{false};   // a batch is in hand
   std::atomic<bool> AwaitingDone_{false};  // the monitor waits for its end
   std::atomic<int> UnreadAfter_{0};        // bytes the last OnRxChar left unread
 };

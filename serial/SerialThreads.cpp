@@ -131,10 +131,31 @@ struct TEpoll {
 
 TSerialEventThread::TSerialEventThread(TCustomSerialPort* owner, int fd, std::uint32_t eventMask,
                                        std::uint32_t readSize, std::shared_ptr<TPortLink> link)
-    : TSerialThread(owner, fd, std::move(link)), EventMask_(eventMask), ReadSize_(readSize) {}
+    : TSerialThread(owner, fd, std::move(link)), EventMask_(eventMask), ReadSize_(readSize) {
+  Counting_ = (EventMask_ & kCountedEvents) && SerialPosix::ReadLineCounters(Fd, Input_.counters);
+  WantInput_ = (EventMask_ & (EV_RXCHAR | EV_RX80FULL)) != 0;
+  ModemLooks_ = Counting_ && (EventMask_ & kModemEvents);
+}
+
+void TSerialEventThread::HandInputTo(const std::shared_ptr<TMainThreadRunner>& runner) {
+  if (!runner || ModemLooks_ || !(WantInput_ || Counting_ || (EventMask_ & EV_ERR))) return;
+  std::weak_ptr<TSerialEventThread> weak = std::static_pointer_cast<TSerialEventThread>(shared_from_this());
+  const std::uint64_t watch = runner->WatchInput(Fd, [weak](bool hangUp) {
+    if (auto self = weak.lock()) self->InputReady(hangUp);
+  });
+  if (watch == 0) return;
+  Watcher_ = runner;
+  WatchId_.store(watch);
+  InputOnMain_ = true;
+}
+
+void TSerialEventThread::StopWatching() {
+  if (const std::uint64_t watch = WatchId_.exchange(0)) Watcher_->Unwatch(watch);
+}
 
 void TSerialEventThread::Stop() {
   Terminated_.store(true);
+  StopWatching();
   WaitEvent.SetSignal();
 }
 
@@ -169,39 +190,79 @@ std::uint32_t TSerialEventThread::CountedEvents(SerialPosix::TLineCounters& coun
   return events;
 }
 
-void TSerialEventThread::Execute() {
-  // Bytes already reported that a handler left unread: only growth beyond
-  // them is news. The device is watched edge-triggered, so the wait ends when
-  // bytes arrive, not while unread ones wait.
-  int unread = 0;
-  bool refreshUnread = false;  // a batch went out: take its unread count once it is over
-  bool hungUp = false;
-  bool above80 = false;
-  SerialPosix::TLineCounters counters;
-  const bool counting = (EventMask_ & kCountedEvents) && SerialPosix::ReadLineCounters(Fd, counters);
-  const bool wantInput = (EventMask_ & (EV_RXCHAR | EV_RX80FULL)) != 0;
-  const bool modemLooks = counting && (EventMask_ & kModemEvents);
+std::uint32_t TSerialEventThread::LookAtDevice(bool input, bool hangUp, bool timed) {
+  TInputState& in = Input_;
+  if (in.refreshUnread) {
+    in.unread = UnreadAfter_.load();
+    in.refreshUnread = false;
+  }
+  std::uint32_t events = 0;
+  if (input && !in.hungUp && WantInput_) {
+    if (in.unread == 0 && !(EventMask_ & EV_RX80FULL)) {
+      // New bytes and none left over: the dispatch counts them itself.
+      events |= EV_RXCHAR;
+    } else {
+      int waiting = 0;
+      const int qerr = SerialPosix::InputQueue(Fd, waiting);
+      if (qerr == 0) {
+        if (waiting < in.unread) in.unread = waiting;  // read meanwhile by someone
+        if (waiting > in.unread) events |= EV_RXCHAR;
+        const bool full = ReadSize_ > 0 && static_cast<std::uint64_t>(waiting) * 10 >= ReadSize_ * 8ull;
+        if ((EventMask_ & EV_RX80FULL) && full && !in.above80) events |= EV_RX80FULL;
+        in.above80 = full;
+      } else if (qerr == EIO) {
+        hangUp = true;
+      }
+    }
+  }
+  if (hangUp && !in.hungUp) {
+    // The device has nothing more to say: from now on wait for the stop request only.
+    in.hungUp = true;
+    if ((EventMask_ & EV_ERR) && TakeHangUp()) {
+      Link->NoteErrors(CE_IOE, true);
+      events |= EV_ERR;
+    }
+  } else if (Counting_ && !in.hungUp && (input || timed)) {
+    events |= CountedEvents(in.counters);
+  }
+  return events & EventMask_;
+}
 
+bool TSerialEventThread::TakeBatch() {
+  bool idle = false;
+  if (!Dispatching_.compare_exchange_strong(idle, true)) {
+    AwaitingDone_.store(true);
+    idle = false;
+    if (!Dispatching_.compare_exchange_strong(idle, true)) return false;  // the batch's end wakes the monitor
+  }
+  AwaitingDone_.store(false);
+  return true;
+}
+
+void TSerialEventThread::Execute() {
   TEpoll wait;
   if (wait.fd < 0 || !wait.Add(WaitEvent.Handle(), EPOLLIN, kStopTag) || !wait.Add(WakeEvent.Handle(), EPOLLIN, kPostedTag) ||
       !wait.Add(DoneEvent.Handle(), EPOLLIN, kDoneTag)) {
     WaitEvent.Wait(INFINITE_WAIT);  // no wait can be made: nothing is ever reported
     return;
   }
-  // Line errors and a hang-up arrive with (or as) an input wake-up. A device
-  // that cannot be waited for (not a line: /dev/null) is left alone.
+  // Line errors and a hang-up arrive with (or as) an input wake-up. The
+  // device is watched edge-triggered, so the wait ends when bytes arrive, not
+  // while unread ones wait. A device that cannot be waited for (not a line:
+  // /dev/null) is left alone.
   bool watched = false;
-  if (wantInput || counting || (EventMask_ & EV_ERR)) watched = wait.Add(Fd, EPOLLIN | EPOLLET, kDeviceTag);
+  if (!InputOnMain_ && (WantInput_ || Counting_ || (EventMask_ & EV_ERR)))
+    watched = wait.Add(Fd, EPOLLIN | EPOLLET, kDeviceTag);
 
   // What has been noticed and not yet looked into: it waits while a batch is
-  // with the main thread.
+  // in hand.
   std::uint32_t held = 0;
   bool input = false;
   bool hangUp = false;
   bool look = false;
   while (!Terminated_.load()) {
     epoll_event ready[4];
-    const int timeout = modemLooks && !hungUp ? kModemIntervalMs : -1;
+    const int timeout = ModemLooks_ && !Input_.hungUp ? kModemIntervalMs : -1;
     const int n = ::epoll_wait(wait.fd, ready, 4, timeout);
     if (Terminated_.load()) break;
     if (n < 0) {
@@ -212,7 +273,7 @@ void TSerialEventThread::Execute() {
       const std::uint32_t tag = ready[i].data.u32;
       if (tag == kPostedTag) {
         WakeEvent.ResetSignal();
-        held |= Posted_.exchange(0);
+        held |= Posted_.exchange(0) & EventMask_;
       } else if (tag == kDoneTag) {
         DoneEvent.ResetSignal();
       } else if (tag == kDeviceTag) {
@@ -222,67 +283,55 @@ void TSerialEventThread::Execute() {
     }
     look = look || n == 0;
     if (!held && !input && !hangUp && !look) continue;
-    if (Dispatching_.load()) {
-      AwaitingDone_.store(true);
-      if (Dispatching_.load()) continue;  // the batch's end wakes this wait
-    }
-    AwaitingDone_.store(false);
-    if (refreshUnread) {
-      unread = UnreadAfter_.load();
-      refreshUnread = false;
-    }
+    if (!TakeBatch()) continue;
 
     std::uint32_t events = held;
     held = 0;
-    if (input && !hungUp && wantInput) {
-      if (unread == 0 && !(EventMask_ & EV_RX80FULL)) {
-        // New bytes and none left over: the dispatch counts them itself.
-        events |= EV_RXCHAR;
-      } else {
-        int waiting = 0;
-        const int qerr = SerialPosix::InputQueue(Fd, waiting);
-        if (qerr == 0) {
-          if (waiting < unread) unread = waiting;  // read meanwhile by someone
-          if (waiting > unread) events |= EV_RXCHAR;
-          const bool full = ReadSize_ > 0 && static_cast<std::uint64_t>(waiting) * 10 >= ReadSize_ * 8ull;
-          if ((EventMask_ & EV_RX80FULL) && full && !above80) events |= EV_RX80FULL;
-          above80 = full;
-        } else if (qerr == EIO) {
-          hangUp = true;
-        }
-      }
-    }
-    if (hangUp && !hungUp) {
-      // The device has nothing more to say: from now on wait for the stop request only.
-      hungUp = true;
-      if (watched) ::epoll_ctl(wait.fd, EPOLL_CTL_DEL, Fd, nullptr);
-      if ((EventMask_ & EV_ERR) && TakeHangUp()) {
-        Link->NoteErrors(CE_IOE, true);
-        events |= EV_ERR;
-      }
-    } else if (counting && !hungUp && (input || look)) {
-      events |= CountedEvents(counters);
+    if (!InputOnMain_) {
+      const bool wasHungUp = Input_.hungUp;
+      events |= LookAtDevice(input, hangUp, look);
+      if (!wasHungUp && Input_.hungUp && watched) ::epoll_ctl(wait.fd, EPOLL_CTL_DEL, Fd, nullptr);
     }
     input = hangUp = look = false;
-    events &= EventMask_;
-    if (!events) continue;
-    refreshUnread = (events & EV_RXCHAR) != 0;
+    if (!events) {
+      Dispatching_.store(false);
+      continue;
+    }
+    Input_.refreshUnread = !InputOnMain_ && (events & EV_RXCHAR) != 0;
     if (!DeliverEvents(events)) return;  // the main thread runs no more calls
   }
 }
 
 bool TSerialEventThread::DeliverEvents(std::uint32_t events) {
   if (Terminated_.load()) return true;
-  Dispatching_.store(true);
   auto self = std::static_pointer_cast<TSerialEventThread>(shared_from_this());
   return PostToMainThread(Link->Runner, [self, events] { self->RunDispatch(events); });
 }
 
+void TSerialEventThread::InputReady(bool hangUp) {
+  if (Terminated_.load()) return;
+  InputNoticed_ = true;
+  HangUpNoticed_ = HangUpNoticed_ || hangUp;
+  bool idle = false;
+  // A batch in hand (posted, or one whose handler pumps the loop) looks at the device when it ends.
+  if (!Dispatching_.compare_exchange_strong(idle, true)) return;
+  RunDispatch(0);
+}
+
 void TSerialEventThread::RunDispatch(std::uint32_t events) {
-  // A stop is asked for on the main thread, so this test cannot race it.
-  if (!Terminated_.load()) {
-    DispatchEvents(events);
-    if (!Terminated_.load()) UnreadAfter_.store(Owner->UnreadAfterDispatch());
+  // A stop is asked for on the main thread, so the tests of Terminated cannot race it.
+  while (!Terminated_.load()) {
+    if (events) {
+      DispatchEvents(events);
+      if (Terminated_.load()) break;
+      UnreadAfter_.store(Owner->UnreadAfterDispatch());
+      if (InputOnMain_ && (events & EV_RXCHAR)) Input_.refreshUnread = true;
+    }
+    if (!InputNoticed_) break;
+    const bool wasHungUp = Input_.hungUp;
+    events = LookAtDevice(true, HangUpNoticed_, false);
+    InputNoticed_ = HangUpNoticed_ = false;
+    if (!wasHungUp && Input_.hungUp) StopWatching();
   }
   Dispatching_.store(false);
   if (AwaitingDone_.load()) DoneEvent.SetSignal();

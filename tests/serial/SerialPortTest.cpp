@@ -84,6 +84,7 @@ struct TFakeSerialDriver {
 
 class SerialPortPty : public ::testing::Test {
 protected:
+  explicit SerialPortPty(bool runnerWatches = true) : loop(runnerWatches) {}
   void SetUp() override {
     SetUncaughtExceptionHandler([this](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
     port.SetDeviceName(pty.Path());
@@ -97,6 +98,19 @@ protected:
   std::vector<std::string> uncaught;
   TSerialPort port;  // destroyed first: closes before the loop goes
 };
+
+// Where it matters who watches the device, cases run both ways: the main
+// loop's runner watching it (as qvflash's does), and the monitor thread (as
+// under the window's runner).
+class SerialPortEvents : public ::testing::WithParamInterface<bool>, public SerialPortPty {
+protected:
+  SerialPortEvents() : SerialPortPty(GetParam()) {}
+};
+
+INSTANTIATE_TEST_SUITE_P(Watching, SerialPortEvents, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                           return std::string(param.param ? "ByTheRunner" : "ByTheMonitor");
+                         });
 
 std::string OpenError(TSerialPort& port) {
   try {
@@ -246,7 +260,7 @@ TEST_F(SerialPortPty, ReadBytesWaitsUpToReadTimeoutForWhatIsMissing) {
   hangUp.join();
 }
 
-TEST_F(SerialPortPty, BytesArrivingTogetherRaiseOneEventWithTheirCount) {
+TEST_P(SerialPortEvents, BytesArrivingTogetherRaiseOneEventWithTheirCount) {
   std::vector<int> counts;
   std::vector<std::uint8_t> got;
   port.OnRxChar = [&](TCustomSerialPort* sender, int count) {
@@ -274,7 +288,7 @@ TEST_F(SerialPortPty, BytesArrivingTogetherRaiseOneEventWithTheirCount) {
   EXPECT_EQ(got, (std::vector<std::uint8_t>{6, 7, 8, 9, 10}));
 }
 
-TEST_F(SerialPortPty, UnreadBytesComeAgainWithNewDataWithoutRepeatingMeanwhile) {
+TEST_P(SerialPortEvents, UnreadBytesComeAgainWithNewDataWithoutRepeatingMeanwhile) {
   std::vector<int> counts;
   port.OnRxChar = [&](TCustomSerialPort*, int count) {
     counts.push_back(count);
@@ -291,7 +305,48 @@ TEST_F(SerialPortPty, UnreadBytesComeAgainWithNewDataWithoutRepeatingMeanwhile) 
   EXPECT_EQ(counts[1], 4);  // three left over and the new one
 }
 
-TEST_F(SerialPortPty, CloseInsideOnRxCharReturnsAndNothingFollows) {
+TEST_P(SerialPortEvents, BytesArrivingWhileAHandlerPumpsTheLoopFollowItsEnd) {
+  std::vector<int> counts;
+  int depth = 0;
+  int deepest = 0;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    deepest = std::max(deepest, ++depth);
+    counts.push_back(count);
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(count));
+    port.ReadBytes(buf.data(), count);
+    if (counts.size() == 1) {
+      pty.Send({4, 5});
+      loop.For(100);  // pumps the loop, as a message box does
+    }
+    --depth;
+  };
+  port.Open();
+  pty.Send({1, 2, 3});
+  ASSERT_TRUE(loop.Until([&] { return counts.size() == 2; }));
+  loop.For(50);
+  EXPECT_EQ(deepest, 1) << "a batch began inside another";
+  EXPECT_EQ(counts, (std::vector<int>{3, 2}));
+}
+
+TEST_F(SerialPortPty, ArrivingBytesWakeOnlyTheMainThreadWhenItsRunnerWatches) {
+  int rx = 0;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    std::uint8_t buf[16];
+    port.ReadBytes(buf, count);
+    ++rx;
+  };
+  port.Open();
+  loop.For(20);
+  const long monitor = WakeUps("serial-monitor");
+  ASSERT_GE(monitor, 0);
+  for (int i = 1; i <= 50; ++i) {
+    pty.Send({static_cast<std::uint8_t>(i)});
+    ASSERT_TRUE(loop.Until([&] { return rx == i; }));
+  }
+  EXPECT_LE(WakeUps("serial-monitor") - monitor, 3) << "the monitor still relays every arrival";
+}
+
+TEST_P(SerialPortEvents, CloseInsideOnRxCharReturnsAndNothingFollows) {
   int events = 0;
   bool closed = false;
   int onClose = 0;
@@ -449,7 +504,7 @@ TEST_F(SerialPortPty, BytesQueuedWhileTheWriterWaitsForTheMainThreadSurviveClose
   EXPECT_EQ(pty.Receive(4, 1000), (std::vector<std::uint8_t>{0x22, 0x99, 0x33, 0xCC}));
 }
 
-TEST_F(SerialPortPty, CloseInsideTheHandlerAfterQueueingKeepsTheBytes) {
+TEST_P(SerialPortEvents, CloseInsideTheHandlerAfterQueueingKeepsTheBytes) {
   port.OnRxChar = [&](TCustomSerialPort*, int count) {
     std::uint8_t buf[64];
     port.ReadBytes(buf, count);
@@ -463,7 +518,7 @@ TEST_F(SerialPortPty, CloseInsideTheHandlerAfterQueueingKeepsTheBytes) {
   EXPECT_EQ(pty.Receive(3, 1000), (std::vector<std::uint8_t>{0x99, 0x33, 0xCC}));
 }
 
-TEST_F(SerialPortPty, HangUpIsReportedOnceAndNothingSpins) {
+TEST_P(SerialPortEvents, HangUpIsReportedOnceAndNothingSpins) {
   std::vector<int> errors;
   int rx = 0;
   port.OnError = [&](TCustomSerialPort*, int e) { errors.push_back(e); };
@@ -490,7 +545,7 @@ TEST_F(SerialPortPty, HangUpIsReportedOnceAndNothingSpins) {
   EXPECT_TRUE(loop.Until([] { return TSerialThread::LiveThreads() == 0; }));
 }
 
-TEST_F(SerialPortPty, HandlerExceptionsGoToTheApplicationAndDeliveryGoesOn) {
+TEST_P(SerialPortEvents, HandlerExceptionsGoToTheApplicationAndDeliveryGoesOn) {
   int rx = 0;
   port.OnRxChar = [&](TCustomSerialPort*, int count) {
     ++rx;
@@ -555,7 +610,7 @@ TEST_F(SerialPortPty, OpenDiscardsWhatWaitedAndDtrOnAPtyIsNoError) {
   EXPECT_EQ(stat.Errors, 0u);
 }
 
-TEST_F(SerialPortPty, InputTheMaskDoesNotAskForNeverSpins) {
+TEST_P(SerialPortEvents, InputTheMaskDoesNotAskForNeverSpins) {
   // Bytes wait, but only line errors are watched.
   port.SetMonitorEvents({ceError});
   port.Open();
@@ -576,7 +631,7 @@ TEST_F(SerialPortPty, InputTheMaskDoesNotAskForNeverSpins) {
   notALine.Close();
 }
 
-TEST_F(SerialPortPty, HangUpMetFirstByTheWriterIsReportedOnce) {
+TEST_P(SerialPortEvents, HangUpMetFirstByTheWriterIsReportedOnce) {
   std::vector<int> errors;
   port.OnError = [&](TCustomSerialPort*, int e) { errors.push_back(e); };
   port.OnRxChar = [&](TCustomSerialPort*, int count) {
@@ -645,7 +700,7 @@ TEST_F(SerialPortPty, CloseAfterAHangUpDropsWhatIsQueued) {
   EXPECT_LT(SecondsSince(start), 1.5) << "Close waited for bytes that can never drain";
 }
 
-TEST_F(SerialPortPty, ABreakShowsInTheLineErrors) {
+TEST_P(SerialPortEvents, ABreakShowsInTheLineErrors) {
   TFakeSerialDriver driver;
   std::vector<int> errors;
   int breaks = 0;
@@ -664,7 +719,7 @@ TEST_F(SerialPortPty, ABreakShowsInTheLineErrors) {
   EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_BREAK)});
 }
 
-TEST_F(SerialPortPty, ASilentLineWakesNoThread) {
+TEST_P(SerialPortEvents, ASilentLineWakesNoThread) {
   TFakeSerialDriver driver;  // a device with line counters, as real ones have
   std::vector<int> counts;
   port.OnRxChar = [&](TCustomSerialPort*, int count) { counts.push_back(count); };  // leaves the bytes
