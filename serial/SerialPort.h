@@ -29,6 +29,10 @@
 //    device edge-triggered (so bytes a handler leaves unread do not wake it),
 //    a writer waiting for room and Close waiting for the drain wait for the
 //    writer's progress.
+//  - Under a runner that waits on descriptors itself (the tools' plain loop)
+//    the main thread watches the device and dispatches what arrives at once,
+//    so an exchange wakes one thread rather than the monitor and then the
+//    main thread. The window's runner leaves the device to the monitor.
 //  - ReadBytes returns the bytes it did read when ReadTimeout ends after some
 //    arrived: they have left the device's queue and must not be lost.
 //  - Open asks the driver for low-latency mode (USB adapters otherwise hold

@@ -140,13 +140,18 @@ TSerialEventThread::TSerialEventThread(TCustomSerialPort* owner, int fd, std::ui
 void TSerialEventThread::HandInputTo(const std::shared_ptr<TMainThreadRunner>& runner) {
   if (!runner || ModemLooks_ || !(WantInput_ || Counting_ || (EventMask_ & EV_ERR))) return;
   std::weak_ptr<TSerialEventThread> weak = std::static_pointer_cast<TSerialEventThread>(shared_from_this());
+  // Set first: the watch may fire on the main thread before WatchInput returns.
+  Watcher_ = runner;
+  InputOnMain_ = true;
   const std::uint64_t watch = runner->WatchInput(Fd, [weak](bool hangUp) {
     if (auto self = weak.lock()) self->InputReady(hangUp);
   });
-  if (watch == 0) return;
-  Watcher_ = runner;
+  if (watch == 0) {
+    InputOnMain_ = false;
+    Watcher_.reset();
+    return;
+  }
   WatchId_.store(watch);
-  InputOnMain_ = true;
 }
 
 void TSerialEventThread::StopWatching() {
@@ -297,7 +302,7 @@ void TSerialEventThread::Execute() {
       Dispatching_.store(false);
       continue;
     }
-    Input_.refreshUnread = !InputOnMain_ && (events & EV_RXCHAR) != 0;
+    if (!InputOnMain_) Input_.refreshUnread = (events & EV_RXCHAR) != 0;
     if (!DeliverEvents(events)) return;  // the main thread runs no more calls
   }
 }
