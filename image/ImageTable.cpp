@@ -6,14 +6,10 @@
 
 TImageTable::TImageTable() : cells_(static_cast<std::size_t>(ColCount) * StoredRows) {}
 
-std::size_t TImageTable::Index(int col, int row) const {
-  if (col < 0 || col >= ColCount || row < 0 || row >= StoredRows)
-    throw std::out_of_range("cell (" + std::to_string(col) + ", " + std::to_string(row) +
-                            ") is outside the image table");
-  return static_cast<std::size_t>(row) * ColCount + static_cast<std::size_t>(col);
+void TImageTable::ThrowOutside(int col, int row) {
+  throw std::out_of_range("cell (" + std::to_string(col) + ", " + std::to_string(row) +
+                          ") is outside the image table");
 }
-
-const std::string& TImageTable::Cell(int col, int row) const { return cells_[Index(col, row)]; }
 
 void TImageTable::SetCell(int col, int row, std::string text) { cells_[Index(col, row)] = std::move(text); }
 

@@ -408,8 +408,10 @@ bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Co
   const auto* bytes = static_cast<const std::uint8_t*>(Source);
   TTickTimeout timeout;
   timeout.Start(writeTimeoutMs);
+  // The progress event is reset only when a wait may follow, and the room is
+  // looked at again after the reset, so the usual write costs no extra call.
+  bool armed = false;
   for (;;) {
-    ProgressEvent.ResetSignal();
     bool sending = false;
     {
       std::lock_guard lock(Link->WriteLock);
@@ -438,10 +440,16 @@ bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Co
         if (static_cast<std::uint64_t>(Buffer.Size()) + Count <= Buffer.Capacity()) continue;
       }
     }
+    if (!armed) {
+      ProgressEvent.ResetSignal();
+      armed = true;
+      continue;
+    }
     if (timeout.Expired()) return false;
     const std::uint32_t left = timeout.Remaining() + 1;
     if (sending) WaitForRoomOr(fd, ProgressEvent, left);
     else ProgressEvent.Wait(left);
+    armed = false;
   }
 }
 

@@ -91,8 +91,9 @@ void TBootSession::SerialPort1RxChar(int count) {
     panes_.SetStatusText(kEmptyResponse);
     return;
   }
-  panes_.AppendDebugLog(" - > " + state_.Response);
-  panes_.SetLastResponse(" - > " + state_.Response);
+  const std::string line = " - > " + state_.Response;
+  panes_.AppendDebugLog(line);
+  panes_.SetLastResponse(line);
 
   switch (state_.State) {
     case stDataFlash: DataFlashAcknowledged(); break;

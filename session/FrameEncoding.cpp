@@ -1,18 +1,22 @@
 #include "FrameEncoding.h"
 
 std::vector<std::uint8_t> ConvertCommandText(std::string_view text) {
-  std::string digits;
-  digits.reserve(text.size());
-  for (char c : text)
-    if (c != ' ') digits.push_back(c);
-
   std::vector<std::uint8_t> frame;
-  frame.reserve(digits.size() / 2);
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-    const int high = HexDigitValue(digits[i]);
-    const int low = HexDigitValue(digits[i + 1]);
-    if (high < 0 || low < 0) HexToInt(std::string_view(digits).substr(i, 2));  // throws with the pair's text
+  frame.reserve(text.size() / 2);
+  char first = 0;  // the first digit of the pair in hand
+  bool paired = true;
+  for (char c : text) {
+    if (c == ' ') continue;
+    if (paired) {
+      first = c;
+      paired = false;
+      continue;
+    }
+    const int high = HexDigitValue(first);
+    const int low = HexDigitValue(c);
+    if ((high | low) < 0) HexToInt(std::string{first, c});  // throws with the pair's text
     frame.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    paired = true;
   }
   if (frame.size() > 255) throw EConvertError("Command text of " + std::to_string(frame.size()) +
                                                " bytes is longer than a frame can be");
@@ -29,6 +33,15 @@ std::string ReadBlockText(const TImageTable& table, int firstRow) {
   std::string text;
   text.reserve(2 * BlockDataBytes);
   for (int row = firstRow; row < firstRow + 8; ++row)
-    for (int col = 1; col < TImageTable::ColCount; ++col) text += table.Cell(col, row);
+    for (int col = 1; col < TImageTable::ColCount; ++col) {
+      const std::string& cell = table.Cell(col, row);
+      // The usual two-digit cell goes in without a call to copy two bytes.
+      if (cell.size() == 2) {
+        text.push_back(cell[0]);
+        text.push_back(cell[1]);
+      } else {
+        text += cell;
+      }
+    }
   return text;
 }

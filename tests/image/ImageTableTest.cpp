@@ -58,4 +58,12 @@ TEST(HexText, FormattingAndConversion) {
   } catch (const EConvertError& e) {
     EXPECT_STREQ(e.what(), "'$G1' is not a valid integer value");
   }
+  // Every byte value: digits in either case read as themselves, nothing else
+  // (bytes above 0x7F included) reads as a digit.
+  const std::string digits = "0123456789abcdef";
+  for (int c = 0; c < 256; ++c) {
+    const char ch = static_cast<char>(c);
+    const auto at = digits.find(static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c));
+    EXPECT_EQ(HexDigitValue(ch), at == std::string::npos ? -1 : static_cast<int>(at)) << "byte " << c;
+  }
 }

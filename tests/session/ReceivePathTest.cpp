@@ -158,13 +158,15 @@ TEST(SendFrame, ConvertsRecordsAndWrites) {
 
   session.SendFrame("11 0a b");  // odd digit dropped, lower case accepted
   EXPECT_EQ(port.writes.back(), (Bytes{0x11, 0x0A}));
-  EXPECT_EQ(session.State().FramesSent, 4);
+  session.SendFrame("1 10 0");  // spaces are dropped before the digits pair up
+  EXPECT_EQ(port.writes.back(), (Bytes{0x11, 0x00}));
+  EXPECT_EQ(session.State().FramesSent, 5);
 
   // A non-hex character: nothing written, nothing recorded.
   const std::size_t writes = port.writes.size();
   EXPECT_THROW(session.SendFrame("66 00 0G"), EConvertError);
   EXPECT_EQ(port.writes.size(), writes);
-  EXPECT_EQ(session.State().FramesSent, 4);
+  EXPECT_EQ(session.State().FramesSent, 5);
   EXPECT_EQ(session.State().ExpectedLength, 3);
 }
 
