@@ -1,5 +1,6 @@
 #include "ImageTable.h"
 
+#include <atomic>
 #include <stdexcept>
 
 #include "HexText.h"
@@ -11,7 +12,14 @@ void TImageTable::ThrowOutside(int col, int row) {
                           ") is outside the image table");
 }
 
-void TImageTable::SetCell(int col, int row, std::string text) { cells_[Index(col, row)] = std::move(text); }
+namespace {
+std::atomic<std::uint64_t> lastStamp{0};
+}
+
+void TImageTable::SetCell(int col, int row, std::string text) {
+  cells_[Index(col, row)] = std::move(text);
+  stamp_ = lastStamp.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 std::string ColumnHeader(int col) { return "$xxx" + IntToHex(static_cast<std::uint32_t>(col - 1), 1); }
 

@@ -3,6 +3,7 @@
 // window shows: 17 columns, rows 0..4096 shown, row 4097 (the region's tail
 // line) held but never shown. Column 0 and row 0 are headers; a data cell
 // holds the text of one byte exactly as the update file had it.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ public:
   const std::string& Cell(int col, int row) const { return cells_[Index(col, row)]; }
   void SetCell(int col, int row, std::string text);
 
+  // Changes whenever a cell is written; a copy keeps its original's stamp.
+  // Stamps are unique across tables, so equal stamps mean equal contents.
+  std::uint64_t Stamp() const { return stamp_; }
+
   // Column headers $xxx0..$xxxF in row 0, row headers $000y..$1000y in column 0.
   void SetupHeaders();
 
@@ -31,6 +36,7 @@ private:
   }
   [[noreturn]] static void ThrowOutside(int col, int row);
   std::vector<std::string> cells_;
+  std::uint64_t stamp_ = 0;
 };
 
 // Addressing: the byte at offset A of a region.

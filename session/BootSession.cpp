@@ -168,10 +168,11 @@ void TBootSession::StartDataFlashPhase() {
   panes_.SetGaugeProgress(0);
   state_.Response.clear();
   const std::string text =
-      "66" + Hex(state_.PageIndex * 8, 4) + ReadBlockText(image_.StringGrid2, state_.PageIndex * 8 + 1);
+      "66" + Hex(state_.PageIndex * 8, 4) + BlockText(image_.StringGrid2, state_.PageIndex * 8 + 1);
   state_.PageIndex = 1;
   panes_.SetLastCommand(text);
   SendBlockFrame(text);
+  PrepareBlock(image_.StringGrid2, 9);
   state_.State = stDataFlash;
 }
 
@@ -188,12 +189,13 @@ void TBootSession::DataFlashAcknowledged() {
 void TBootSession::SendDataFlashBlock() {
   state_.ReceivedLength = 0;
   state_.Response.clear();
-  const std::string text =
-      "66" + Hex(state_.PageIndex * 8, 4) + ReadBlockText(image_.StringGrid2, state_.PageIndex * 8 + 1);
+  const int row = state_.PageIndex * 8 + 1;
+  const std::string text = "66" + Hex(state_.PageIndex * 8, 4) + BlockText(image_.StringGrid2, row);
   ++state_.PageIndex;
   panes_.SetLastCommand(text);
   panes_.SetGaugeProgress(static_cast<std::int32_t>(state_.FramesSent));
   SendBlockFrame(text);
+  if (state_.FramesSent < DataFlashBlocks) PrepareBlock(image_.StringGrid2, row + 8);
 }
 
 // ---- program-memory phase ----
@@ -226,18 +228,36 @@ void TBootSession::StartProgramPhase() {
   panes_.SetLastCommand(text);
   SendFrame(text);
   state_.State = stPageSelect;
+  PrepareBlock(image_.StringGrid1, BlockFirstRow(0, 0));
 }
 
 void TBootSession::SendProgramBlock() {
   const int block = state_.BlockStep - 2;
-  const std::string text = "22" + Hex(state_.PageIndex * 512 + block * 128, 4) +
-                           ReadBlockText(image_.StringGrid1, BlockFirstRow(state_.PageIndex, block));
+  const int row = BlockFirstRow(state_.PageIndex, block);
+  const std::string text = "22" + Hex(state_.PageIndex * 512 + block * 128, 4) + BlockText(image_.StringGrid1, row);
   panes_.SetLastCommand(text);
   if (block == 0)
     panes_.SetGaugeProgress(panes_.GaugeProgress() + 1);
   else
     panes_.SetGaugeProgress(static_cast<std::int32_t>(state_.FramesSent));
   SendBlockFrame(text);
+  // The next block in load order starts 8 rows on, on this page or the next.
+  if (state_.PageIndex < ProgramPages - 1 || block < 3) PrepareBlock(image_.StringGrid1, row + 8);
+}
+
+std::string TBootSession::BlockText(const TImageTable& table, int firstRow) {
+  if (prepared_.table == &table && prepared_.firstRow == firstRow && prepared_.stamp == table.Stamp()) {
+    prepared_.table = nullptr;
+    return std::move(prepared_.text);
+  }
+  return ReadBlockText(table, firstRow);
+}
+
+void TBootSession::PrepareBlock(const TImageTable& table, int firstRow) {
+  prepared_.table = &table;
+  prepared_.firstRow = firstRow;
+  prepared_.stamp = table.Stamp();
+  prepared_.text = ReadBlockText(table, firstRow);
 }
 
 void TBootSession::PageSelectAcknowledged() {

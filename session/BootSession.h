@@ -52,9 +52,23 @@ private:
   // A block frame goes out only with all 128 data bytes.
   void SendBlockFrame(const std::string& text);
   void Transmit(const std::vector<std::uint8_t>& frame);
+  // A block's text, taken from what PrepareBlock read if the table has not
+  // changed since. The next block is read once the current frame is out,
+  // while the device works: by then the table is cold in the cache, and
+  // reading it before the write would hold up every exchange.
+  std::string BlockText(const TImageTable& table, int firstRow);
+  void PrepareBlock(const TImageTable& table, int firstRow);
+
+  struct TPreparedBlock {
+    const TImageTable* table = nullptr;
+    int firstRow = 0;
+    std::uint64_t stamp = 0;
+    std::string text;
+  };
 
   const TImage& image_;
   ISessionPort& port_;
   ISessionPanes& panes_;
   TSessionState state_;
+  TPreparedBlock prepared_;
 };

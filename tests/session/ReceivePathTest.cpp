@@ -79,6 +79,18 @@ TEST_F(Fixture, DataFlashPhaseStartsWithItsListingAndFirstBlock) {
   EXPECT_EQ(session.State().ExpectedLength, 132);
 }
 
+TEST_F(Fixture, ABlockChangedAfterItWasReadAheadGoesOutAsItNowStands) {
+  Notify({0x55});
+  Notify({0xAA});  // the first block goes out; the second is read ahead
+  const std::string changed = image.StringGrid2.Cell(1, 9) == "5A" ? "A5" : "5A";
+  image.StringGrid2.SetCell(1, 9, changed);
+  Bytes answer = ConvertCommandText(panes.lastCommand);
+  answer.push_back(FrameDataSum(answer));
+  Notify(answer);
+  EXPECT_EQ(panes.lastCommand, "660008" + ReadBlockText(image.StringGrid2, 9));
+  EXPECT_EQ(port.writes.back()[3], static_cast<std::uint8_t>(HexToInt(changed)));
+}
+
 TEST_F(Fixture, ResponseAssembledFromPiecesAndReplacedByAWholeOne) {
   Notify({0x55});
   Notify({0xAA});
