@@ -22,7 +22,8 @@ public:
   void SetCell(int col, int row, std::string text);
 
   // Changes whenever a cell is written; a copy keeps its original's stamp.
-  // Stamps are unique across tables, so equal stamps mean equal contents.
+  // Stamps are unique across tables, so equal stamps mean equal contents
+  // (a moved-from table, whose cells are gone, is not to be read at all).
   std::uint64_t Stamp() const { return stamp_; }
 
   // Column headers $xxx0..$xxxF in row 0, row headers $000y..$1000y in column 0.

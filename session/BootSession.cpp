@@ -172,7 +172,7 @@ void TBootSession::StartDataFlashPhase() {
   state_.PageIndex = 1;
   panes_.SetLastCommand(text);
   SendBlockFrame(text);
-  PrepareBlock(image_.StringGrid2, 9);
+  PrepareBlock(image_.StringGrid2, state_.PageIndex * 8 + 1);
   state_.State = stDataFlash;
 }
 
