@@ -132,8 +132,10 @@ std::optional<TUpdateFileFault> LineFault(std::string_view line, int number) {
 bool LineIsWhole(std::string_view line, bool sent) {
   static const auto kinds = [] {
     std::array<unsigned char, 256> table{};  // 1: may stand in a tail line, 3: also in a sent line
-    for (int c = 0; c < 256; ++c) table[static_cast<std::size_t>(c)] = (c == '\r' || c == '\n') ? 0 : 1;
-    for (const char c : std::string_view("0123456789ABCDEFabcdef")) table[static_cast<unsigned char>(c)] = 3;
+    for (int c = 0; c < 256; ++c) {
+      const char ch = static_cast<char>(c);
+      table[static_cast<std::size_t>(c)] = IsHexDigit(ch) ? 3 : (ch == '\r' || ch == '\n') ? 0 : 1;
+    }
     return table;
   }();
   const unsigned char need = sent ? 3 : 1;

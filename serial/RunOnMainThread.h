@@ -39,9 +39,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <exception>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <stdexcept>

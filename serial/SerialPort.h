@@ -255,6 +255,8 @@ private:
   bool Counting_ = false;    // the device keeps line counters that the mask wants
   bool WantInput_ = false;   // EV_RXCHAR or EV_RX80FULL is monitored
   bool ModemLooks_ = false;  // modem lines are looked at on a timer
+  // Something the device itself shows is monitored: input, line errors, a hang-up.
+  bool WatchesDevice() const { return WantInput_ || Counting_ || (EventMask_ & EV_ERR); }
   TInputState Input_;
   // The runner that watches the device (InputOnMain_), and its watch.
   std::shared_ptr<TMainThreadRunner> Watcher_;

@@ -138,7 +138,7 @@ TSerialEventThread::TSerialEventThread(TCustomSerialPort* owner, int fd, std::ui
 }
 
 void TSerialEventThread::HandInputTo(const std::shared_ptr<TMainThreadRunner>& runner) {
-  if (!runner || ModemLooks_ || !(WantInput_ || Counting_ || (EventMask_ & EV_ERR))) return;
+  if (!runner || ModemLooks_ || !WatchesDevice()) return;
   std::weak_ptr<TSerialEventThread> weak = std::static_pointer_cast<TSerialEventThread>(shared_from_this());
   // Set first: the watch may fire on the main thread before WatchInput returns.
   Watcher_ = runner;
@@ -256,8 +256,7 @@ void TSerialEventThread::Execute() {
   // while unread ones wait. A device that cannot be waited for (not a line:
   // /dev/null) is left alone.
   bool watched = false;
-  if (!InputOnMain_ && (WantInput_ || Counting_ || (EventMask_ & EV_ERR)))
-    watched = wait.Add(Fd, EPOLLIN | EPOLLET, kDeviceTag);
+  if (!InputOnMain_ && WatchesDevice()) watched = wait.Add(Fd, EPOLLIN | EPOLLET, kDeviceTag);
 
   // What has been noticed and not yet looked into: it waits while a batch is
   // in hand.
