@@ -7,9 +7,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "SerialPosix.h"
@@ -222,6 +224,7 @@ void TCustomSerialPort::OpenDevice() {
   Link_->Runner = Runner_;
   DispatchCount_ = 0;
   ReadDuringDispatch_ = 0;
+  DropTaken();
 }
 
 void TCustomSerialPort::CloseDevice() {
@@ -236,6 +239,55 @@ void TCustomSerialPort::CloseDevice() {
   Handle_ = -1;
   LowLatency_ = false;
   LowLatencyChanged_ = false;
+  DropTaken();
+}
+
+// ---- bytes taken off the device by a dispatch ----
+
+int TCustomSerialPort::TakeArrived() {
+  if (Taken_.size() != static_cast<std::size_t>(kTakenCapacity)) Taken_.resize(kTakenCapacity);
+  if (TakenBegin_ > 0) {
+    std::memmove(Taken_.data(), Taken_.data() + TakenBegin_, static_cast<std::size_t>(TakenEnd_ - TakenBegin_));
+    TakenEnd_ -= TakenBegin_;
+    TakenBegin_ = 0;
+  }
+  if (TakenEnd_ < kTakenCapacity) {
+    ssize_t r;
+    do {
+      r = ::read(Handle_, Taken_.data() + TakenEnd_, static_cast<std::size_t>(kTakenCapacity - TakenEnd_));
+    } while (r < 0 && errno == EINTR);
+    // Nothing (EAGAIN), an end or a hang-up: the count is what was taken
+    // before; a hang-up is reported by the monitor.
+    if (r > 0) TakenEnd_ += static_cast<int>(r);
+  }
+  NoteTaken();
+  int waiting = TakenEnd_;
+  if (TakenEnd_ == kTakenCapacity) {
+    // Full: what the device still holds counts too.
+    int rest = 0;
+    if (SerialPosix::InputQueue(Handle_, rest) == 0) waiting += rest;
+  }
+  return waiting;
+}
+
+int TCustomSerialPort::ReadTaken(std::uint8_t* out, int count) {
+  const int n = std::min(count, TakenEnd_ - TakenBegin_);
+  if (n <= 0) return 0;
+  std::memcpy(out, Taken_.data() + TakenBegin_, static_cast<std::size_t>(n));
+  TakenBegin_ += n;
+  if (TakenBegin_ == TakenEnd_) TakenBegin_ = TakenEnd_ = 0;
+  NoteTaken();
+  return n;
+}
+
+void TCustomSerialPort::DropTaken() {
+  std::lock_guard lock(ReadLock);
+  TakenBegin_ = TakenEnd_ = 0;
+  NoteTaken();
+}
+
+void TCustomSerialPort::NoteTaken() const {
+  if (Link_) Link_->TakenBytes.store(TakenEnd_ - TakenBegin_, std::memory_order_relaxed);
 }
 
 void TCustomSerialPort::ApplyLineSettings() {
@@ -359,7 +411,7 @@ int TCustomSerialPort::ReadBytes(void* Buffer, int Count) {
   if (!IsOpen() || Count <= 0) return 0;
   std::lock_guard lock(ReadLock);
   auto* out = static_cast<std::uint8_t*>(Buffer);
-  int got = 0;
+  int got = ReadTaken(out, Count);
   const std::int64_t deadline = NowMs() + std::max(0, Buffers_.ReadTimeout());
   // Until the first byte: up to ReadTimeout. After it: until Count bytes, or
   // the line has been quiet for more than 5 ms (and never past ReadTimeout).
@@ -456,6 +508,7 @@ void TCustomSerialPort::ReadStatus(TComStat& CommStatus, bool withOutQueue) {
     e = 0;
     in = 0;
   }
+  in += TakenEnd_ - TakenBegin_;
   if (e == 0 && withOutQueue) e = SerialPosix::OutputQueue(Handle_, out);
   if (e == EIO) e = 0;
   CheckCommResult(e, "Error retrieving statistics (%d), %s");
@@ -464,11 +517,11 @@ void TCustomSerialPort::ReadStatus(TComStat& CommStatus, bool withOutQueue) {
 }
 
 int TCustomSerialPort::InQueueCount() {
+  std::lock_guard lock(ReadLock);
   if (!IsOpen()) return 0;
-  // Asked once per dispatch: the output queue, which it does not need, is left unread.
-  TComStat stat;
-  ReadStatus(stat, false);
-  return static_cast<int>(stat.InQueue);
+  // The count's status query hands pending errors over as QueryStatus does.
+  Link_->PendingErrors.exchange(0);
+  return TakeArrived();
 }
 
 bool TCustomSerialPort::HandleErrors() {

@@ -35,6 +35,11 @@
 //    main thread. The window's runner leaves the device to the monitor.
 //  - ReadBytes returns the bytes it did read when ReadTimeout ends after some
 //    arrived: they have left the device's queue and must not be lost.
+//  - The OnRxChar dispatch counts what arrived by reading it off the device
+//    into the port (up to 4 KiB; beyond that the device still holds it), so
+//    the handler's ReadBytes usually takes it without another call to the
+//    kernel. Those bytes count as waiting everywhere (QueryStatus InQueue,
+//    the next dispatch) until read.
 //  - Open asks the driver for low-latency mode (USB adapters otherwise hold
 //    received bytes for up to 16 ms); a refusal is silent. Close restores
 //    the flag.
@@ -143,6 +148,7 @@ struct TPortLink {
   std::atomic<std::uint32_t> PendingErrors{0};     // CE_ flags not yet read by QueryStatus
   std::atomic<std::uint32_t> UnreportedErrors{0};  // CE_ flags an EV_ERR dispatch is to show
   std::atomic<bool> HangUpSeen{false};             // a thread has met the hang-up
+  std::atomic<int> TakenBytes{0};                  // read off the device by a dispatch, not yet by anyone
   // The port's own main-thread runner (nullptr: the process-wide one); set
   // before the threads start and never changed while they run.
   std::shared_ptr<TMainThreadRunner> Runner;
@@ -444,6 +450,23 @@ private:
   // Read accounting for the dispatch in progress.
   int DispatchCount_ = 0;
   int ReadDuringDispatch_ = 0;
+
+  // Bytes an OnRxChar dispatch took off the device, not yet read: the
+  // range [TakenBegin_, TakenEnd_) of Taken_, guarded by ReadLock. Their
+  // number is also in the link, for the monitor, which must not wait for a
+  // read in progress.
+  static constexpr int kTakenCapacity = 4096;
+  std::vector<std::uint8_t> Taken_;
+  int TakenBegin_ = 0;
+  int TakenEnd_ = 0;
+  void NoteTaken() const;
+  // Under ReadLock: reads what the device holds into Taken_ (as much as fits)
+  // and returns the number of bytes now waiting.
+  int TakeArrived();
+  // Under ReadLock: moves up to `count` taken bytes to `out`; returns how many.
+  int ReadTaken(std::uint8_t* out, int count);
+  void DropTaken();
+  // Under ReadLock: tells the monitor how many bytes are taken.
 
   bool AutoOpen_ = false;
   TPortInt PortNum_ = 0;

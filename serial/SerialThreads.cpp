@@ -210,6 +210,8 @@ std::uint32_t TSerialEventThread::LookAtDevice(bool input, bool hangUp, bool tim
       int waiting = 0;
       const int qerr = SerialPosix::InputQueue(Fd, waiting);
       if (qerr == 0) {
+        // Bytes a dispatch took off the device still wait.
+        waiting += Link->TakenBytes.load(std::memory_order_relaxed);
         if (waiting < in.unread) in.unread = waiting;  // read meanwhile by someone
         if (waiting > in.unread) events |= EV_RXCHAR;
         const bool full = ReadSize_ > 0 && static_cast<std::uint64_t>(waiting) * 10 >= ReadSize_ * 8ull;

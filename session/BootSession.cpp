@@ -159,7 +159,8 @@ std::vector<std::string> TBootSession::DataFlashListing() const {
 }
 
 void TBootSession::StartDataFlashPhase() {
-  panes_.SetCommandListing(DataFlashListing());
+  panes_.SetCommandListing(panes_.ShowsCommandListingText() ? DataFlashListing()
+                                                          : std::vector<std::string>(DataFlashBlocks));
   state_.PageIndex = 0;
   state_.HandshakeStage = 0;
   state_.ReceivedLength = 0;
@@ -214,7 +215,8 @@ std::vector<std::string> TBootSession::ProgramListing() const {
 
 void TBootSession::StartProgramPhase() {
   panes_.SetStatusText(kLoadingProgram);
-  panes_.SetCommandListing(ProgramListing());
+  panes_.SetCommandListing(panes_.ShowsCommandListingText() ? ProgramListing()
+                                                          : std::vector<std::string>(ProgramPhaseFrames));
   state_.PageIndex = 0;
   state_.BlockStep = 0;
   state_.HandshakeStage = 0;

@@ -29,6 +29,9 @@ public:
   virtual void ClearDebugLog() = 0;                           // Memo1
   virtual void AppendDebugLog(const std::string& line) = 0;
   virtual void SetCommandListing(std::vector<std::string> lines) = 0;  // Memo2: cleared, then these lines
+  // Panes that only count the listing's lines are given as many empty ones:
+  // its text, built at the start of each phase, would delay the load for nothing.
+  virtual bool ShowsCommandListingText() const { return true; }
   virtual int CommandListingLineCount() const = 0;
   virtual void AppendTrafficLog(const std::string& line) = 0;  // Memo3
   virtual void SetLastResponse(const std::string& text) = 0;   // StaticText1

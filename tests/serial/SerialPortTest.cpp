@@ -305,6 +305,42 @@ TEST_P(SerialPortEvents, UnreadBytesComeAgainWithNewDataWithoutRepeatingMeanwhil
   EXPECT_EQ(counts[1], 4);  // three left over and the new one
 }
 
+TEST_P(SerialPortEvents, CountedBytesStayWaitingInOrderUntilReadAndGoWithClose) {
+  std::vector<int> counts;
+  int take = 2;  // bytes the handler reads; -1: all it is told of
+  std::vector<std::uint8_t> got;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) {
+    counts.push_back(count);
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(count));
+    const int n = port.ReadBytes(buf.data(), take < 0 ? count : std::min(take, count));
+    got.insert(got.end(), buf.begin(), buf.begin() + std::max(0, n));
+  };
+  port.Buffers().SetReadTimeout(100);
+  port.Open();
+  pty.Send({1, 2, 3, 4, 5});
+  ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
+  TComStat stat;
+  port.QueryStatus(stat);
+  EXPECT_EQ(stat.InQueue, 3u) << "bytes the dispatch counted are not counted as waiting";
+
+  take = -1;
+  pty.Send({6, 7});
+  ASSERT_TRUE(loop.Until([&] { return got.size() == 7; }));
+  EXPECT_EQ(counts.back(), 5);
+  EXPECT_EQ(got, (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7})) << "counted and newer bytes lost their order";
+
+  // What a handler leaves unread is gone with the port.
+  take = 0;
+  pty.Send({8, 9});
+  ASSERT_TRUE(loop.Until([&] { return counts.size() == 3; }));
+  port.Close();
+  port.Open();
+  port.QueryStatus(stat);
+  EXPECT_EQ(stat.InQueue, 0u);
+  std::uint8_t two[2];
+  EXPECT_EQ(port.ReadBytes(two, 2), 0);
+}
+
 TEST_P(SerialPortEvents, BytesArrivingWhileAHandlerPumpsTheLoopFollowItsEnd) {
   std::vector<int> counts;
   int depth = 0;

@@ -26,6 +26,7 @@ public:
   int gaugeMax = 100, gauge = 0;
   std::vector<int> gaugeWrites;
   bool lamp = false, switchOn = false;
+  bool showsListingText = true;
 
   std::string SelectedPortName() const override { return portName; }
   void SetStatusText(const std::string& text) override {
@@ -36,6 +37,7 @@ public:
   void AppendDebugLog(const std::string& line) override { debugLog.push_back(line); }
   void SetCommandListing(std::vector<std::string> lines) override { listing = std::move(lines); }
   int CommandListingLineCount() const override { return static_cast<int>(listing.size()); }
+  bool ShowsCommandListingText() const override { return showsListingText; }
   void AppendTrafficLog(const std::string& line) override { trafficLog.push_back(line); }
   void SetLastResponse(const std::string& text) override { lastResponse = text; }
   void SetLastCommand(const std::string& text) override { lastCommand = text; }

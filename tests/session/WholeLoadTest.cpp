@@ -127,6 +127,18 @@ TEST(WholeLoad, SecondSessionAfterCompletionLoadsAgain) {
   ExpectCompleted(rig);
 }
 
+TEST(WholeLoad, PanesThatOnlyCountTheListingGetTheSameLoadAndGauge) {
+  Rig rig;
+  rig.panes.showsListingText = false;
+  rig.SwitchOn();
+  rig.port.DeviceSends({0x55});
+  Delivery(0).Pump(rig.session, rig.port, 2);
+  EXPECT_EQ(rig.panes.gaugeMax, 512);
+  EXPECT_EQ(rig.panes.listing, std::vector<std::string>(512));
+  Delivery(0).Pump(rig.session, rig.port);
+  ExpectCompleted(rig);
+}
+
 TEST(WholeLoad, GaugeDuringTheFirstPages) {
   Rig rig;
   rig.SwitchOn();

@@ -34,6 +34,7 @@ public:
   void AppendDebugLog(const std::string& line) override;
   void SetCommandListing(std::vector<std::string> lines) override { listingLines_ = static_cast<int>(lines.size()); }
   int CommandListingLineCount() const override { return listingLines_; }
+  bool ShowsCommandListingText() const override { return false; }
   void AppendTrafficLog(const std::string&) override {}
   void SetLastResponse(const std::string&) override {}
   void SetLastCommand(const std::string& text) override;
