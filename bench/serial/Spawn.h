@@ -1,5 +1,6 @@
 #pragma once
 // Starting a program under measurement from a benchmark, and its end.
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +13,16 @@
 // Starts args[0] (a path) with `args` as its argument vector, its standard
 // output on `out` and its error output on `err` (-1: this process's own).
 // Give descriptors opened close-on-exec so that the child keeps no others.
-inline pid_t Spawn(std::vector<std::string> args, int out, int err) {
+// `cpu` >= 0 keeps the child on that processor.
+inline pid_t Spawn(std::vector<std::string> args, int out, int err, int cpu = -1) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
+  if (cpu >= 0) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    ::sched_setaffinity(0, sizeof set, &set);
+  }
   if (out >= 0) ::dup2(out, 1);
   if (err >= 0) ::dup2(err, 2);
   std::vector<char*> argv;
