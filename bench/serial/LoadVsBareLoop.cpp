@@ -56,22 +56,18 @@ struct TRun {
   std::string output;
 };
 
-// Keeps the calling thread (and the threads it starts) on `cpu`; -1 lets them anywhere.
+// Keeps the calling thread (and the threads it starts) on `cpu`.
 void KeepOn(int cpu) {
   cpu_set_t set;
   CPU_ZERO(&set);
-  if (cpu >= 0) {
-    CPU_SET(cpu, &set);
-  } else {
-    for (int i = 0; i < CPU_SETSIZE; ++i) CPU_SET(i, &set);
-  }
+  CPU_SET(cpu, &set);
   ::sched_setaffinity(0, sizeof set, &set);
 }
 
 // `apart`: the device on processor 0, the loader on 1.
 TRun RunLoader(const std::vector<std::string>& command, const TSimOptions& options, bool apart) {
   TRun run;
-  KeepOn(apart ? 0 : -1);
+  if (apart) KeepOn(0);  // otherwise placed as this program was started (taskset)
   TBootLoaderSim sim(options);
   sim.Start();
   std::vector<std::string> args = command;
