@@ -334,6 +334,7 @@ public:
   int WriteBytes(const void* Buffer, int Count);
   void SetDtrLine(bool Value);
   void QueryStatus(TComStat& CommStatus);
+  // Bytes waiting, as OnRxChar is told of them; takes what arrived off the device.
   int InQueueCount();
   bool HandleErrors();
   // DeviceName filled with PortNum ("COM%d" and 3 give "COM3").
@@ -459,14 +460,15 @@ private:
   std::vector<std::uint8_t> Taken_;
   int TakenBegin_ = 0;
   int TakenEnd_ = 0;
-  void NoteTaken() const;
   // Under ReadLock: reads what the device holds into Taken_ (as much as fits)
   // and returns the number of bytes now waiting.
   int TakeArrived();
   // Under ReadLock: moves up to `count` taken bytes to `out`; returns how many.
   int ReadTaken(std::uint8_t* out, int count);
+  // Forgets the taken bytes (the port closes or opens).
   void DropTaken();
   // Under ReadLock: tells the monitor how many bytes are taken.
+  void NoteTaken() const;
 
   bool AutoOpen_ = false;
   TPortInt PortNum_ = 0;
