@@ -493,9 +493,7 @@ void TCustomSerialPort::SetDtrLine(bool Value) {
 
 // ---- status and dispatch ----
 
-void TCustomSerialPort::QueryStatus(TComStat& CommStatus) { ReadStatus(CommStatus, true); }
-
-void TCustomSerialPort::ReadStatus(TComStat& CommStatus, bool withOutQueue) {
+void TCustomSerialPort::QueryStatus(TComStat& CommStatus) {
   std::lock_guard lock(ReadLock);
   CommStatus = TComStat{};
   if (!IsOpen()) return;
@@ -509,7 +507,7 @@ void TCustomSerialPort::ReadStatus(TComStat& CommStatus, bool withOutQueue) {
     in = 0;
   }
   in += TakenEnd_ - TakenBegin_;
-  if (e == 0 && withOutQueue) e = SerialPosix::OutputQueue(Handle_, out);
+  if (e == 0) e = SerialPosix::OutputQueue(Handle_, out);
   if (e == EIO) e = 0;
   CheckCommResult(e, "Error retrieving statistics (%d), %s");
   CommStatus.InQueue = static_cast<std::uint32_t>(in);

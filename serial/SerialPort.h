@@ -433,8 +433,6 @@ protected:
 
 private:
   void SettingsChanged(TSerialPersistent* Sender);
-  // QueryStatus; the output queue is read only when asked for.
-  void ReadStatus(TComStat& CommStatus, bool withOutQueue);
   int DirectWriteBytes(const void* Buffer, int Count);
 
   int Handle_ = -1;
