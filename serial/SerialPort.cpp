@@ -245,7 +245,6 @@ void TCustomSerialPort::CloseDevice() {
 // ---- bytes taken off the device by a dispatch ----
 
 int TCustomSerialPort::TakeArrived() {
-  if (Taken_.size() != static_cast<std::size_t>(kTakenCapacity)) Taken_.resize(kTakenCapacity);
   if (TakenBegin_ > 0) {
     std::memmove(Taken_.data(), Taken_.data() + TakenBegin_, static_cast<std::size_t>(TakenEnd_ - TakenBegin_));
     TakenEnd_ -= TakenBegin_;

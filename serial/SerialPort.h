@@ -455,7 +455,7 @@ private:
   // number is also in the link, for the monitor, which must not wait for a
   // read in progress.
   static constexpr int kTakenCapacity = 4096;
-  std::vector<std::uint8_t> Taken_;
+  std::vector<std::uint8_t> Taken_ = std::vector<std::uint8_t>(kTakenCapacity);
   int TakenBegin_ = 0;
   int TakenEnd_ = 0;
   // Under ReadLock: reads what the device holds into Taken_ (as much as fits)

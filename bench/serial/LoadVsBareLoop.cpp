@@ -20,7 +20,6 @@
 // ratio of the medians. Paced (--paced 38400, default 1 round): also the
 // loader's CPU time over its whole run as a share of one core.
 #include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -56,18 +55,10 @@ struct TRun {
   std::string output;
 };
 
-// Keeps the calling thread (and the threads it starts) on `cpu`.
-void KeepOn(int cpu) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(cpu, &set);
-  ::sched_setaffinity(0, sizeof set, &set);
-}
-
 // `apart`: the device on processor 0, the loader on 1.
 TRun RunLoader(const std::vector<std::string>& command, const TSimOptions& options, bool apart) {
   TRun run;
-  if (apart) KeepOn(0);  // otherwise placed as this program was started (taskset)
+  if (apart) KeepOnProcessor(0);  // otherwise placed as this program was started (taskset)
   TBootLoaderSim sim(options);
   sim.Start();
   std::vector<std::string> args = command;
@@ -131,8 +122,8 @@ int main(int argc, char** argv) {
     else if (opt == "--qvflash") qvflash = argv[i + 1];
     else if (opt == "--bare") bare = argv[i + 1];
     else if (opt == "--only") only = argv[i + 1];
-    else if (opt == "--cpus" && (std::string(argv[i + 1]) == "free" || std::string(argv[i + 1]) == "apart"))
-      apart = std::string(argv[i + 1]) == "apart";
+    else if (const std::string value = argv[i + 1]; opt == "--cpus" && (value == "free" || value == "apart"))
+      apart = value == "apart";
     else {
       std::fprintf(stderr, "unknown option %s\n", opt.c_str());
       return 2;

@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// Keeps the calling thread (and what it starts from now on) on processor `cpu`.
+inline void KeepOnProcessor(int cpu) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  CPU_SET(cpu, &set);
+  ::sched_setaffinity(0, sizeof set, &set);
+}
+
 // Starts args[0] (a path) with `args` as its argument vector, its standard
 // output on `out` and its error output on `err` (-1: this process's own).
 // Give descriptors opened close-on-exec so that the child keeps no others.
@@ -17,12 +25,7 @@
 inline pid_t Spawn(std::vector<std::string> args, int out, int err, int cpu = -1) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
-  if (cpu >= 0) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    ::sched_setaffinity(0, sizeof set, &set);
-  }
+  if (cpu >= 0) KeepOnProcessor(cpu);
   if (out >= 0) ::dup2(out, 1);
   if (err >= 0) ::dup2(err, 2);
   std::vector<char*> argv;
