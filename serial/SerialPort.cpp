@@ -349,12 +349,11 @@ void TCustomSerialPort::StartThreads() {
     thread->Resume();
   }
   if (!DirectWrite_) {
+    // Its system thread starts with the first bytes that have to wait.
     auto thread = std::make_shared<TSerialWriteThread>(this, duplicate(),
                                                        static_cast<std::uint32_t>(Buffers_.WriteSize()), Link_);
-    thread->Create();
     WriteThread = thread;
     thread->SetPriority(WritePriority_);
-    thread->Resume();
   }
 }
 

@@ -59,6 +59,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -168,7 +169,8 @@ public:
   // Starts the system thread held before its work; fails with EThread.
   void Create();
   void Resume();
-  // Best effort: a refusal for lack of privilege is ignored.
+  // Best effort: a refusal for lack of privilege is ignored. A thread not
+  // created yet takes the priority when it is (ApplyPriority).
   void SetPriority(TThreadPriority priority);
   bool Terminated() const { return Terminated_.load(); }
   bool Ended() const { return Ended_.load(); }
@@ -185,6 +187,8 @@ protected:
   bool RunOnMain(const std::function<void()>& call);
   // Marks the device lost once for the whole port; true for the first caller.
   bool TakeHangUp();
+  // After Create: gives the system thread the priority last set.
+  void ApplyPriority();
 
   TCustomSerialPort* Owner;  // touched only on the main thread, before a stop
   int Fd;                    // this thread's own duplicate of the device
@@ -197,6 +201,7 @@ private:
   std::atomic<bool> Ended_{false};
   std::mutex TidMutex_;
   pid_t Tid_ = 0;
+  std::optional<TThreadPriority> Priority_;  // guarded by TidMutex_
   std::promise<pid_t> TidPromise_;
 };
 
@@ -279,11 +284,15 @@ private:
   std::atomic<int> UnreadAfter_{0};        // bytes the last OnRxChar left unread
 };
 
-// Sends what QueueBytes appends to its buffer, one write per pass.
+// Sends what QueueBytes appends to its buffer, one write per pass. Most
+// writes go to the device straight from QueueBytes, so the system thread is
+// created only when bytes first have to wait for it: until then an open port
+// costs no writer thread, and no scheduler weight.
 class TSerialWriteThread : public TSerialThread {
 public:
   TSerialWriteThread(TCustomSerialPort* owner, int fd, std::uint32_t capacity, std::shared_ptr<TPortLink> link);
   void Stop();
+  bool Running() const { return Running_.load(); }
   // Called on the main thread by WriteBytes: appends Count bytes, waiting up
   // to writeTimeoutMs for room; false when there was none in time. With
   // nothing queued the bytes are written on `fd` at once and only what the
@@ -310,6 +319,9 @@ private:
   void ReportDrains();
   // Under WriteLock, while the writer reports: writes what the buffer holds on fd.
   void SendHeld(int fd);
+  // On the main thread, without WriteLock: creates and resumes the system
+  // thread; fails with EThread.
+  void StartRunning();
 
   TWriteBuffer Buffer;
   TWaitEvent DataEvent;
@@ -319,6 +331,7 @@ private:
   bool ReportDrain_ = false;        // guarded by WriteLock
   bool DrainedMeanwhile_ = false;   // guarded by WriteLock
   std::atomic<bool> Stopped_{false};
+  std::atomic<bool> Running_{false};  // the system thread has been created
 };
 
 class TCustomSerialPort : public TSerialComponent {

@@ -59,9 +59,17 @@ void TSerialThread::Create() {
 void TSerialThread::Resume() { ResumeEvent_.SetSignal(); }
 
 void TSerialThread::SetPriority(TThreadPriority priority) {
+  {
+    std::lock_guard lock(TidMutex_);
+    Priority_ = priority;
+  }
+  ApplyPriority();
+}
+
+void TSerialThread::ApplyPriority() {
   std::lock_guard lock(TidMutex_);
-  if (Ended_.load() || Tid_ == 0) return;
-  if (const int e = SerialPosix::SetThreadPriority(Tid_, priority))
+  if (Ended_.load() || Tid_ == 0 || !Priority_) return;
+  if (const int e = SerialPosix::SetThreadPriority(Tid_, *Priority_))
     throw EThread("Thread Error: " + SerialPosix::ErrorText(e) + " (" + std::to_string(e) + ")");
 }
 
@@ -404,6 +412,13 @@ void TSerialWriteThread::SendHeld(int fd) {
   }
 }
 
+void TSerialWriteThread::StartRunning() {
+  Create();
+  Running_.store(true);
+  ApplyPriority();  // a refusal leaves the thread suspended; Close still ends it
+  Resume();
+}
+
 bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Count, std::uint32_t writeTimeoutMs,
                                     bool reportDrain) {
   const auto* bytes = static_cast<const std::uint8_t*>(Source);
@@ -414,6 +429,7 @@ bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Co
   bool armed = false;
   for (;;) {
     bool sending = false;
+    bool start = false;
     {
       std::lock_guard lock(Link->WriteLock);
       if (static_cast<std::uint64_t>(Buffer.Size()) + Count <= Buffer.Capacity()) {
@@ -429,17 +445,24 @@ bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Co
           Count -= sent;
           if (Count == 0) return true;
         }
-        Buffer.Append(bytes, Count);
-        DataEvent.SetSignal();
-        return true;
+        if (Running_.load()) {
+          Buffer.Append(bytes, Count);
+          DataEvent.SetSignal();
+          return true;
+        }
+        start = true;  // nothing is queued until a thread is there to send it
       }
-      // No room. While the writer waits for the main thread, which is this
-      // one, it cannot make any: what it holds is sent from here.
-      if (Reporting_ && Buffer.Size() > 0) {
+      else if (Reporting_ && Buffer.Size() > 0) {
+        // No room. While the writer waits for the main thread, which is this
+        // one, it cannot make any: what it holds is sent from here.
         SendHeld(fd);
         sending = true;
         if (static_cast<std::uint64_t>(Buffer.Size()) + Count <= Buffer.Capacity()) continue;
       }
+    }
+    if (start) {
+      StartRunning();
+      continue;
     }
     if (!armed) {
       ProgressEvent.ResetSignal();
