@@ -442,6 +442,7 @@ int TCustomSerialPort::ReadBytes(void* Buffer, int Count) {
     readable = true;
   }
   ReadDuringDispatch_ += got;
+  if (got > 0 && EventThread) EventThread->NoteUnread(UnreadAfterDispatch());
   return got;
 }
 

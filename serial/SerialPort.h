@@ -227,6 +227,10 @@ public:
   void Stop();
   // Adds events noticed by the component itself (EV_TXEMPTY of a direct write).
   void PostEvents(std::uint32_t mask);
+  // On the main thread, after a read in or out of a handler: `n` bytes of
+  // those OnRxChar was told of are still unread, so an arrival that brings
+  // the count back no higher than before is news all the same.
+  void NoteUnread(int n);
 
 protected:
   void Execute() override;
@@ -282,6 +286,7 @@ private:
   std::atomic<bool> Dispatching_{false};   // a batch is in hand
   std::atomic<bool> AwaitingDone_{false};  // the monitor waits for its end
   std::atomic<int> UnreadAfter_{0};        // bytes the last OnRxChar left unread
+  std::atomic<bool> UnreadNoted_{false};   // UnreadAfter_ changed by a read since the last look
 };
 
 // Sends what QueueBytes appends to its buffer, one write per pass. Most

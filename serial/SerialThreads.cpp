@@ -172,6 +172,11 @@ void TSerialEventThread::Stop() {
   WaitEvent.SetSignal();
 }
 
+void TSerialEventThread::NoteUnread(int n) {
+  UnreadAfter_.store(n);
+  UnreadNoted_.store(true);
+}
+
 void TSerialEventThread::PostEvents(std::uint32_t mask) {
   Posted_.fetch_or(mask);
   WakeEvent.SetSignal();
@@ -205,6 +210,7 @@ std::uint32_t TSerialEventThread::CountedEvents(SerialPosix::TLineCounters& coun
 
 std::uint32_t TSerialEventThread::LookAtDevice(bool input, bool hangUp, bool timed) {
   TInputState& in = Input_;
+  if (UnreadNoted_.exchange(false)) in.refreshUnread = true;
   if (in.refreshUnread) {
     in.unread = UnreadAfter_.load();
     in.refreshUnread = false;

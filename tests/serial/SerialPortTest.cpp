@@ -430,6 +430,18 @@ TEST_F(SerialPortPty, StoppingDuringAWriteEndsTheWriterWithoutTxEmpty) {
     loop.For(20);
   }
   ASSERT_GT(port.WriterPending(), 0u);  // the device takes no more: a write is in flight
+  // The pseudo-terminal may still take what its worker had not moved yet:
+  // fill the writer's buffer until a write finds no room.
+  port.Buffers().SetWriteTimeout(50);
+  bool full = false;
+  for (int i = 0; i < 100 && !full; ++i) {
+    try {
+      port.WriteBytes(chunk.data(), 2048);
+    } catch (const ESerialPortError&) {
+      full = true;
+    }
+  }
+  ASSERT_TRUE(full);
   // No room comes: the wait for it gives up after WriteTimeout, sleeping, not spinning.
   port.Buffers().SetWriteTimeout(400);
   const double cpuBefore = CpuSeconds();
@@ -770,6 +782,20 @@ TEST_P(SerialPortEvents, ABreakShowsInTheLineErrors) {
   EXPECT_TRUE(loop.Until([&] { return breaks == 1 && !errors.empty(); }, 2000));
   EXPECT_EQ(breaks, 1);
   EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_BREAK)});
+}
+
+TEST_P(SerialPortEvents, BytesReadOutsideAHandlerLeaveTheNextArrivalNews) {
+  std::vector<int> counts;
+  port.OnRxChar = [&](TCustomSerialPort*, int count) { counts.push_back(count); };  // leaves the bytes
+  port.Buffers().SetReadTimeout(100);
+  port.Open();
+  pty.Send({1, 2, 3, 4, 5});
+  ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
+  std::uint8_t buf[16];
+  EXPECT_EQ(port.ReadBytes(buf, 16), 5);  // read later, from no handler
+  pty.Send({6, 7, 8});  // fewer than were left unread: still new bytes
+  EXPECT_TRUE(loop.Until([&] { return counts.size() == 2; }, 2000)) << "the arrival raised no OnRxChar";
+  EXPECT_EQ(counts, (std::vector<int>{5, 3}));
 }
 
 TEST_P(SerialPortEvents, ASilentLineWakesNoThread) {
