@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -265,6 +267,17 @@ TEST_F(FlashTool, RefusedFilesSayWhy) {
   EXPECT_NE(run.err.find("line 113, column 13: 'x' is not a hexadecimal digit (program memory row 113, offset 0x0706)"),
             std::string::npos)
       << run.err;
+}
+
+TEST_F(FlashTool, AFileWrittenInSmallLettersIsTakenAsItIs) {
+  std::ifstream in(file_, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = (dir_ / "lower.qv").string();
+  std::ofstream(lower, std::ios::binary) << text;
+  const RunOutput run = Run({"--dry-run", lower});
+  EXPECT_EQ(run.status, exSuccess) << run.err;  // not "the file changed while it was read"
+  EXPECT_NE(run.out.find("frames: 1112"), std::string::npos);
 }
 
 TEST_F(FlashTool, DryRunListsEveryBlockWithItsSum) {
