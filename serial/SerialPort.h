@@ -285,8 +285,8 @@ private:
   std::atomic<std::uint32_t> Posted_{0};
   std::atomic<bool> Dispatching_{false};   // a batch is in hand
   std::atomic<bool> AwaitingDone_{false};  // the monitor waits for its end
-  std::atomic<int> UnreadAfter_{0};        // bytes the last OnRxChar left unread
-  std::atomic<bool> UnreadNoted_{false};   // UnreadAfter_ changed by a read since the last look
+  std::atomic<int> UnreadAfter_{0};        // bytes OnRxChar was told of that are still unread
+  std::atomic<bool> UnreadNoted_{false};   // a read changed UnreadAfter_ since the last look
 };
 
 // Sends what QueueBytes appends to its buffer, one write per pass. Most
@@ -297,7 +297,6 @@ class TSerialWriteThread : public TSerialThread {
 public:
   TSerialWriteThread(TCustomSerialPort* owner, int fd, std::uint32_t capacity, std::shared_ptr<TPortLink> link);
   void Stop();
-  bool Running() const { return Running_.load(); }
   // Called on the main thread by WriteBytes: appends Count bytes, waiting up
   // to writeTimeoutMs for room; false when there was none in time. With
   // nothing queued the bytes are written on `fd` at once and only what the

@@ -457,8 +457,7 @@ bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Co
           return true;
         }
         start = true;  // nothing is queued until a thread is there to send it
-      }
-      else if (Reporting_ && Buffer.Size() > 0) {
+      } else if (Reporting_ && Buffer.Size() > 0) {
         // No room. While the writer waits for the main thread, which is this
         // one, it cannot make any: what it holds is sent from here.
         SendHeld(fd);
