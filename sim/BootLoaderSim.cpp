@@ -304,9 +304,12 @@ bool TBootLoaderSim::Greet() {
   auto nextGreeting = Clock::now();
   for (;;) {
     if (Clock::now() >= nextGreeting) {
+      {
+        // Counted first: a loader that has the byte must find it counted.
+        std::lock_guard lock(mutex_);
+        ++result_.Greetings;
+      }
       Send(&kGreeting, 1, false);
-      std::lock_guard lock(mutex_);
-      ++result_.Greetings;
       nextGreeting = Clock::now() + std::chrono::milliseconds(options_.GreetIntervalMs);
     }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextGreeting - Clock::now());
