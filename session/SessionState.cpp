@@ -5,9 +5,12 @@
 std::string FormatHexBytes(const std::uint8_t* bytes, std::size_t count) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text(count * 3, ' ');
-  for (std::size_t i = 0; i < count; ++i) {
-    text[3 * i + 1] = kDigits[bytes[i] >> 4];
-    text[3 * i + 2] = kDigits[bytes[i] & 0xF];
+  // Through a plain pointer: stores through the string's own operator[] may
+  // alias its length and data, which are then read again for every byte.
+  char* out = text.data();
+  for (std::size_t i = 0; i < count; ++i, out += 3) {
+    out[1] = kDigits[bytes[i] >> 4];
+    out[2] = kDigits[bytes[i] & 0xF];
   }
   return text;
 }
