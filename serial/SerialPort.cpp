@@ -338,11 +338,14 @@ void TCustomSerialPort::StartThreads() {
     auto thread = std::make_shared<TSerialEventThread>(this, duplicate(), EventMask_,
                                                        static_cast<std::uint32_t>(Buffers_.ReadSize()), Link_);
     thread->HandInputTo(Runner_ ? Runner_ : ::MainThreadRunner());
-    try {
-      thread->Create();
-    } catch (...) {
-      thread->Stop();  // ends the runner's watch of the device
-      throw;
+    // With the device watched by the runner, a monitor thread would only wait.
+    if (thread->NeedsThread()) {
+      try {
+        thread->Create();
+      } catch (...) {
+        thread->Stop();  // ends the runner's watch of the device
+        throw;
+      }
     }
     EventThread = thread;
     thread->SetPriority(EventPriority_);

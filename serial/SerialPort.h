@@ -169,6 +169,10 @@ public:
   // Starts the system thread held before its work; fails with EThread.
   void Create();
   void Resume();
+  // Create, the priority last set, Resume: for a thread started when first
+  // needed. Fails with EThread.
+  void Start();
+  bool Started() const { return Started_.load(); }  // Create has succeeded
   // Best effort: a refusal for lack of privilege is ignored. A thread not
   // created yet takes the priority when it is (ApplyPriority).
   void SetPriority(TThreadPriority priority);
@@ -199,6 +203,7 @@ private:
   void Body();
   TWaitEvent ResumeEvent_;
   std::atomic<bool> Ended_{false};
+  std::atomic<bool> Started_{false};  // the system thread has been created
   std::mutex TidMutex_;
   pid_t Tid_ = 0;
   std::optional<TThreadPriority> Priority_;  // guarded by TidMutex_
@@ -223,6 +228,9 @@ public:
   // Before Resume, on the thread that opens the port: hands the watch of the
   // device to `runner` when it can take it and nothing needs a timed look.
   void HandInputTo(const std::shared_ptr<TMainThreadRunner>& runner);
+  // False when the runner watches the device and no event can be posted: the
+  // system thread would have nothing to wait for.
+  bool NeedsThread() const { return !InputOnMain_ || (EventMask_ & EV_TXEMPTY); }
   // Sets Terminated and wakes the thread; it ends without dispatching again.
   void Stop();
   // Adds events noticed by the component itself (EV_TXEMPTY of a direct write).
@@ -323,9 +331,6 @@ private:
   void ReportDrains();
   // Under WriteLock, while the writer reports: writes what the buffer holds on fd.
   void SendHeld(int fd);
-  // On the main thread, without WriteLock: creates and resumes the system
-  // thread; fails with EThread.
-  void StartRunning();
 
   TWriteBuffer Buffer;
   TWaitEvent DataEvent;
@@ -335,7 +340,6 @@ private:
   bool ReportDrain_ = false;        // guarded by WriteLock
   bool DrainedMeanwhile_ = false;   // guarded by WriteLock
   std::atomic<bool> Stopped_{false};
-  std::atomic<bool> Running_{false};  // the system thread has been created
 };
 
 class TCustomSerialPort : public TSerialComponent {

@@ -54,9 +54,16 @@ void TSerialThread::Create() {
   const pid_t id = tid.get();
   std::lock_guard lock(TidMutex_);
   Tid_ = id;
+  Started_.store(true);
 }
 
 void TSerialThread::Resume() { ResumeEvent_.SetSignal(); }
+
+void TSerialThread::Start() {
+  Create();
+  ApplyPriority();  // a refusal leaves the thread suspended; a stop still ends it
+  Resume();
+}
 
 void TSerialThread::SetPriority(TThreadPriority priority) {
   {
@@ -418,13 +425,6 @@ void TSerialWriteThread::SendHeld(int fd) {
   }
 }
 
-void TSerialWriteThread::StartRunning() {
-  Create();
-  Running_.store(true);
-  ApplyPriority();  // a refusal leaves the thread suspended; Close still ends it
-  Resume();
-}
-
 bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Count, std::uint32_t writeTimeoutMs,
                                     bool reportDrain) {
   const auto* bytes = static_cast<const std::uint8_t*>(Source);
@@ -451,7 +451,7 @@ bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Co
           Count -= sent;
           if (Count == 0) return true;
         }
-        if (Running_.load()) {
+        if (Started()) {
           Buffer.Append(bytes, Count);
           DataEvent.SetSignal();
           return true;
@@ -466,7 +466,7 @@ bool TSerialWriteThread::QueueBytes(int fd, const void* Source, std::uint32_t Co
       }
     }
     if (start) {
-      StartRunning();
+      Start();
       continue;
     }
     if (!armed) {
