@@ -220,7 +220,8 @@ private:
 // no timed look at the modem lines is needed, the device is watched by the
 // runner instead: arriving bytes wake the main thread, which looks at the
 // device and dispatches at once, and the monitor is left with the events the
-// component posts. An exchange then costs the main thread one wake-up.
+// component posts: its system thread is created only when there can be any.
+// An exchange then costs the main thread one wake-up.
 class TSerialEventThread : public TSerialThread {
 public:
   TSerialEventThread(TCustomSerialPort* owner, int fd, std::uint32_t eventMask, std::uint32_t readSize,
