@@ -338,18 +338,11 @@ void TCustomSerialPort::StartThreads() {
     auto thread = std::make_shared<TSerialEventThread>(this, duplicate(), EventMask_,
                                                        static_cast<std::uint32_t>(Buffers_.ReadSize()), Link_);
     thread->HandInputTo(Runner_ ? Runner_ : ::MainThreadRunner());
-    // With the device watched by the runner, a monitor thread would only wait.
-    if (thread->NeedsThread()) {
-      try {
-        thread->Create();
-      } catch (...) {
-        thread->Stop();  // ends the runner's watch of the device
-        throw;
-      }
-    }
+    // Held first: should the start fail, Open's StopThreads ends the runner's watch.
     EventThread = thread;
     thread->SetPriority(EventPriority_);
-    thread->Resume();
+    // With the device watched by the runner, a monitor thread would only wait.
+    if (thread->NeedsThread()) thread->Start();
   }
   if (!DirectWrite_) {
     // Its system thread starts with the first bytes that have to wait.
