@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "RunOnMainThread.h"
+#include "MainThreadRunner.h"
 
 namespace {
 TErrorPresenter& Presenter() {

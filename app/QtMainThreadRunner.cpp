@@ -1,62 +1,11 @@
 #include "QtMainThreadRunner.h"
 
-#include <QCoreApplication>
 #include <QMetaObject>
-#include <QThread>
-
-struct TQtMainThreadRunner::TPending {
-  std::function<void()> call;
-  bool done = false;
-  std::exception_ptr error;
-  std::condition_variable ran;
-};
+#include <QTimer>
 
 TQtMainThreadRunner::TQtMainThreadRunner() : receiver_(std::make_unique<QObject>()) {}
 
 TQtMainThreadRunner::~TQtMainThreadRunner() { Shutdown(); }
-
-bool TQtMainThreadRunner::IsMainThread() const {
-  return QCoreApplication::instance() == nullptr ||
-         QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
-void TQtMainThreadRunner::RunAndWait(const std::function<void()>& call) {
-  if (IsMainThread()) {
-    call();
-    return;
-  }
-  auto pending = std::make_shared<TPending>();
-  pending->call = call;  // a copy: the queued event may outlive a released worker
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (shutdown_) throw EMainThreadGone();
-    waiting_.insert(pending);
-  }
-  QMetaObject::invokeMethod(
-      receiver_.get(),
-      [this, pending] {
-        std::exception_ptr error;
-        try {
-          pending->call();
-        } catch (...) {
-          error = std::current_exception();
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        pending->error = error;
-        pending->done = true;
-        pending->ran.notify_all();
-      },
-      Qt::QueuedConnection);
-
-  std::unique_lock<std::mutex> lock(mutex_);
-  pending->ran.wait(lock, [&] { return pending->done || shutdown_; });
-  waiting_.erase(pending);
-  if (!pending->done) throw EMainThreadGone();
-  // Taken out of the shared record, so that only this thread holds the exception.
-  std::exception_ptr error = std::move(pending->error);
-  lock.unlock();
-  if (error) std::rethrow_exception(error);
-}
 
 bool TQtMainThreadRunner::Post(std::function<void()> call) {
   {
@@ -65,19 +14,56 @@ bool TQtMainThreadRunner::Post(std::function<void()> call) {
   }
   QMetaObject::invokeMethod(
       receiver_.get(),
-      [call = std::move(call)] {
+      [this, call = std::move(call)] {
         try {
           call();
         } catch (...) {
-          HandleUncaughtException(std::current_exception());
+          HandleUncaught(std::current_exception());
         }
       },
       Qt::QueuedConnection);
   return true;
 }
 
+std::uint64_t TQtMainThreadRunner::Watch(TWaitHandle handle, std::function<void()> ready, int periodMs) {
+  auto* watch = new QObject(receiver_.get());
+  auto call = [this, ready = std::move(ready)] {
+    try {
+      ready();
+    } catch (...) {
+      HandleUncaught(std::current_exception());
+    }
+  };
+  const bool watched = handle.Valid() && NewHandleNotifier(handle, watch, call) != nullptr;
+  if (periodMs > 0) {
+    auto* timer = new QTimer(watch);
+    QObject::connect(timer, &QTimer::timeout, watch, call);
+    timer->start(periodMs);
+  }
+  if (!watched && periodMs <= 0) {
+    delete watch;
+    return 0;
+  }
+  watches_.emplace(++lastWatch_, watch);
+  return lastWatch_;
+}
+
+void TQtMainThreadRunner::Unwatch(std::uint64_t watch) {
+  const auto it = watches_.find(watch);
+  if (it == watches_.end()) return;
+  QObject* object = it->second;
+  watches_.erase(it);
+  // Unwatch may come from within the watch's own call: silence it now, free it later.
+  // The notifier lets go of the device at once: it is closed right after.
+  for (QObject* child : object->children()) {
+    child->blockSignals(true);
+    if (auto* timer = qobject_cast<QTimer*>(child)) timer->stop();
+    else QMetaObject::invokeMethod(child, "setEnabled", Qt::DirectConnection, Q_ARG(bool, false));
+  }
+  object->deleteLater();
+}
+
 void TQtMainThreadRunner::Shutdown() {
   std::lock_guard<std::mutex> lock(mutex_);
   shutdown_ = true;
-  for (const auto& pending : waiting_) pending->ran.notify_all();
 }

@@ -1,31 +1,37 @@
 #pragma once
-// Hands the serial component's calls to Qt's user-interface thread. A call
-// posted from a worker runs in the event loop (nested loops of modal dialogs
-// and message boxes included) while the worker waits for it.
+// The serial component's main thread in the window: Qt's user-interface
+// thread. Calls posted from other threads run in its event loop (the nested
+// loops of modal dialogs and message boxes included), and a port's device is
+// watched with a notifier of the loop itself, so bytes that arrive wake this
+// thread and no other.
 #include <QObject>
-#include <condition_variable>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 
-#include "RunOnMainThread.h"
+#include "MainThreadRunner.h"
 
 class TQtMainThreadRunner : public TMainThreadRunner {
 public:
   TQtMainThreadRunner();
   ~TQtMainThreadRunner() override;
 
-  bool IsMainThread() const override;
-  void RunAndWait(const std::function<void()>& call) override;
   bool Post(std::function<void()> call) override;
-  // Releases every waiting worker (EMainThreadGone) and refuses further calls;
-  // the application calls it when its event loop has ended.
+  std::uint64_t Watch(TWaitHandle handle, std::function<void()> ready, int periodMs = 0) override;
+  void Unwatch(std::uint64_t watch) override;
+  // Refuses further calls; the application calls it when its event loop has ended.
   void Shutdown();
 
 private:
-  struct TPending;
-  std::unique_ptr<QObject> receiver_;
+  std::unique_ptr<QObject> receiver_;  // posted calls run in its thread's loop
+  std::map<std::uint64_t, QObject*> watches_;  // main thread only: each watch's notifier and timer
+  std::uint64_t lastWatch_ = 0;
   std::mutex mutex_;
-  std::set<std::shared_ptr<TPending>> waiting_;
   bool shutdown_ = false;
 };
+
+// A notifier that calls `ready` in the loop of `parent`'s thread while
+// `handle` is signalled (a socket notifier on POSIX systems, an event
+// notifier on Windows); nullptr when the handle cannot be watched.
+QObject* NewHandleNotifier(TWaitHandle handle, QObject* parent, std::function<void()> ready);

@@ -359,7 +359,7 @@ void TForm1::GuardedSwitchStep() {
   } catch (const ESerialPortError& e) {
     const std::string name = SerialPort1.DeviceName();
     ShowErrorBox(QString::fromStdString(e.what()),
-                 PortHintText(name, DiagnosePortError(name, e.what(), PortRoots)));
+                 PortHintText(name, DiagnosePortError(name, e.Code(), PortRoots)));
   } catch (...) {
     ShowException(std::current_exception());
   }

@@ -68,22 +68,21 @@ void ReadOwnership(TPortProblem& problem) {
   problem.alreadyMember = problem.groupMayUse && !ProcessHasGroup(info.st_gid) && AccountHasGroup(info.st_gid);
 }
 
-TPortProblemKind KindOf(const std::string& message) {
-  if (StartsWith(message, "Specified device not found")) return TPortProblemKind::NotFound;
-  const int code = PortErrorCode(message);
-  if (StartsWith(message, "Error writing dcb")) return code == ENOTTY ? TPortProblemKind::NotSerialPort : TPortProblemKind::None;
-  if (!StartsWith(message, "Can't open specified device")) return TPortProblemKind::None;
+TPortProblemKind KindOf(int code) {
   switch (code) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case EIO:  // a classic port's device file with no UART behind it
+      return TPortProblemKind::NotFound;
     case EACCES:
     case EPERM:
       return TPortProblemKind::PermissionDenied;
     case EBUSY:
     case EAGAIN:
       return TPortProblemKind::Busy;
-    case ENXIO:
-    case ENODEV:
-    case EIO:  // a classic port's device file with no UART behind it
-      return TPortProblemKind::NotFound;
+    case ENOTTY:  // opened, but the line settings do not take
+      return TPortProblemKind::NotSerialPort;
     default:
       return TPortProblemKind::None;
   }
@@ -91,21 +90,9 @@ TPortProblemKind KindOf(const std::string& message) {
 
 }  // namespace
 
-int PortErrorCode(const std::string& message) {
-  for (const char* marker : {"(Error ", "dcb ("}) {
-    const std::size_t at = message.rfind(marker);
-    if (at == std::string::npos) continue;
-    const char* digits = message.c_str() + at + std::char_traits<char>::length(marker);
-    char* end = nullptr;
-    const long code = std::strtol(digits, &end, 10);
-    if (end != digits && code > 0 && code < 4096) return static_cast<int>(code);
-  }
-  return 0;
-}
-
-TPortProblem DiagnosePortError(const std::string& name, const std::string& message, const TPortRoots& roots) {
+TPortProblem DiagnosePortError(const std::string& name, int code, const TPortRoots& roots) {
   TPortProblem problem;
-  problem.kind = KindOf(message);
+  problem.kind = KindOf(code);
   if (problem.kind == TPortProblemKind::None) return problem;
   const std::vector<TPortInfo> ports = ListPorts(roots);
   problem.devicePath = DevicePathOf(name, ports);

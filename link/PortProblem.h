@@ -1,6 +1,6 @@
 #pragma once
-// Why a port could not be opened, in terms a user can act on: what the
-// serial component's message says, and what the device file itself tells
+// Why a port could not be opened, in terms a user can act on: the system's
+// error number that the serial component reports, and what the device file itself tells
 // (its group, whether the user may join it). The window and qvflash word the
 // hint each in their own language.
 #include <string>
@@ -30,10 +30,7 @@ struct TPortProblem {
   std::vector<TPortInfo> existingPorts;
 };
 
-// Reads the component's message for `name` ("COM1", "/dev/ttyUSB0") and the
-// device file. `roots` lets tests use a folder of their own for /sys and /dev.
-TPortProblem DiagnosePortError(const std::string& name, const std::string& message, const TPortRoots& roots = {});
-
-// The system error number in a message of the form "... (Error 13, ...)" or
-// "Error writing dcb (25), ..."; 0 when there is none.
-int PortErrorCode(const std::string& message);
+// Reads the system's error number that opening `name` ("COM1",
+// "/dev/ttyUSB0") failed with (ESerialPortError::Code()) and the device file.
+// `roots` lets tests use a folder of their own for /sys and /dev.
+TPortProblem DiagnosePortError(const std::string& name, int code, const TPortRoots& roots = {});

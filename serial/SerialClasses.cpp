@@ -14,3 +14,14 @@ void TSerialPersistent::Assign(const TSerialPersistent& Source) { AssignError(So
 void TSerialPersistent::AssignError(const TSerialPersistent& Source) const {
   throw EAssignError(std::string("Cannot assign a ") + Source.ClassName() + " to a " + ClassName());
 }
+
+void TSerialPersistent::CopyHeld(const std::function<void()>& copy) {
+  HoldChanges();
+  try {
+    copy();
+  } catch (...) {
+    ReleaseChanges();
+    throw;
+  }
+  ReleaseChanges();
+}

@@ -6,10 +6,15 @@
 #include <stdexcept>
 #include <string>
 
-// Every failure of the serial component: the message is all it carries.
+// Every failure of the serial component: its message, and the system's error
+// number where the failure came from the system (0 otherwise).
 class ESerialPortError : public std::runtime_error {
 public:
-  using std::runtime_error::runtime_error;
+  explicit ESerialPortError(const std::string& message, int code = 0) : std::runtime_error(message), Code_(code) {}
+  int Code() const { return Code_; }
+
+private:
+  int Code_;
 };
 
 // Assign from an object of an unrelated class ("Cannot assign a X to a Y").
@@ -18,8 +23,7 @@ public:
   using std::runtime_error::runtime_error;
 };
 
-// A worker thread that could not be created ("Thread creation error: %s")
-// or whose priority could not be set ("Thread Error: %s (%d)").
+// A worker thread that could not be created ("Thread creation error: %s").
 class EThread : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
@@ -64,6 +68,8 @@ public:
 
 protected:
   [[noreturn]] void AssignError(const TSerialPersistent& Source) const;
+  // Runs `copy` with changes held: one notification follows, also when a step raises.
+  void CopyHeld(const std::function<void()>& copy);
 
 private:
   std::int32_t UpdateCount_ = 0;

@@ -18,26 +18,20 @@ void TSerialBuffers::Assign(const TSerialPersistent& Source) {
   const auto* src = dynamic_cast<const TSerialBuffers*>(&Source);
   if (!src) AssignError(Source);
   CheckOwner();
-  HoldChanges();
-  try {
+  CopyHeld([&] {
     ReadSize_ = src->ReadSize_;
     WriteSize_ = src->WriteSize_;
     ReadTimeout_ = src->ReadTimeout_;
     WriteTimeout_ = src->WriteTimeout_;
     XonLimit_ = src->XonLimit_;
     XoffLimit_ = src->XoffLimit_;
-  } catch (...) {
-    ReleaseChanges();
-    throw;
-  }
-  ReleaseChanges();
+  });
 }
 
 void TSerialFlowControl::Assign(const TSerialPersistent& Source) {
   const auto* src = dynamic_cast<const TSerialFlowControl*>(&Source);
   if (!src) AssignError(Source);
-  HoldChanges();
-  try {
+  CopyHeld([&] {
     SetOutCtsFlow(src->OutCtsFlow_);
     SetOutDsrFlow(src->OutDsrFlow_);
     SetControlDtr(src->ControlDtr_);
@@ -46,11 +40,7 @@ void TSerialFlowControl::Assign(const TSerialPersistent& Source) {
     SetXonXoffIn(src->XonXoffIn_);
     SetDsrSensitivity(src->DsrSensitivity_);
     SetTxContinueOnXoff(src->TxContinueOnXoff_);
-  } catch (...) {
-    ReleaseChanges();
-    throw;
-  }
-  ReleaseChanges();
+  });
 }
 
 void TSerialEventChars::SetCharByIndex(int Index, std::uint8_t Value) {
@@ -62,12 +52,7 @@ void TSerialEventChars::SetCharByIndex(int Index, std::uint8_t Value) {
 void TSerialEventChars::Assign(const TSerialPersistent& Source) {
   const auto* src = dynamic_cast<const TSerialEventChars*>(&Source);
   if (!src) AssignError(Source);
-  HoldChanges();
-  try {
+  CopyHeld([&] {
     for (int i = 1; i <= 5; ++i) SetCharByIndex(i, src->Chars_[i - 1]);
-  } catch (...) {
-    ReleaseChanges();
-    throw;
-  }
-  ReleaseChanges();
+  });
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "EnumSet.h"
 #include "SerialClasses.h"
 
 enum TBaudrate {
@@ -28,26 +29,6 @@ using TPortInt = std::int32_t;
 
 // Bits per second that a TBaudrate names (0 for brUser).
 std::int32_t BaudrateValue(TBaudrate rate);
-
-// A small set over an enumeration, stored as a bit mask (bit n: value n).
-template <typename E, typename Bits>
-class TEnumSet {
-public:
-  constexpr TEnumSet() = default;
-  constexpr TEnumSet(std::initializer_list<E> values) {
-    for (E v : values) bits_ = static_cast<Bits>(bits_ | Bit(v));
-  }
-  constexpr bool Contains(E v) const { return (bits_ & Bit(v)) != 0; }
-  constexpr TEnumSet& Include(E v) { bits_ = static_cast<Bits>(bits_ | Bit(v)); return *this; }
-  constexpr TEnumSet& Exclude(E v) { bits_ = static_cast<Bits>(bits_ & ~Bit(v)); return *this; }
-  constexpr bool Empty() const { return bits_ == 0; }
-  constexpr Bits ToBits() const { return bits_; }
-  constexpr bool operator==(const TEnumSet&) const = default;
-
-private:
-  static constexpr Bits Bit(E v) { return static_cast<Bits>(Bits{1} << static_cast<int>(v)); }
-  Bits bits_ = 0;
-};
 
 using TSerialOptions = TEnumSet<TSerialOption, std::uint8_t>;
 using TSerialEvents = TEnumSet<TSerialEvent, std::uint16_t>;

@@ -3,6 +3,7 @@
 // ramps, an optional glyph and two texts, one for off and one for on.
 
 #include "BinaryControl.h"
+#include "EnumSet.h"
 #include "Colors.h"
 #include "LedIndicator.h"
 
@@ -25,26 +26,8 @@ enum TGradientStyle : std::uint8_t {
     gsTopLeft, gsTopRight
 };
 
-// A small set of enumeration values.
-template <typename E>
-class TSet {
-public:
-    constexpr TSet() = default;
-    constexpr TSet(std::initializer_list<E> values) {
-        for (E v : values) bits_ |= Bit(v);
-    }
-    constexpr bool Contains(E v) const { return (bits_ & Bit(v)) != 0; }
-    constexpr TSet& Include(E v) { bits_ |= Bit(v); return *this; }
-    constexpr TSet& Exclude(E v) { bits_ &= ~Bit(v); return *this; }
-    constexpr bool operator==(const TSet&) const = default;
-
-private:
-    static constexpr std::uint32_t Bit(E v) { return std::uint32_t{1} << static_cast<unsigned>(v); }
-    std::uint32_t bits_ = 0;
-};
-
-using TFlashOptions = TSet<TFlashOption>;
-using TCheckedOptions = TSet<TCheckedOption>;
+using TFlashOptions = TEnumSet<TFlashOption>;
+using TCheckedOptions = TEnumSet<TCheckedOption>;
 
 class TGradientSettings : public TWidgetSettings {
 public:

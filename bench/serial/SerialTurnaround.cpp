@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "RunOnMainThread.h"
+#include "MainThreadRunner.h"
 #include "SerialPort.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "BootLoaderSim.h"
 #include "HexText.h"
-#include "RunOnMainThread.h"
+#include "MainThreadRunner.h"
 #include "SampleImage.h"
 #include "SerialPort.h"
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "RunOnMainThread.h"
+#include "MainThreadRunner.h"
 
 class TPty {
 public:
@@ -77,21 +77,11 @@ private:
   std::string path_;
 };
 
-// A plain-loop runner that leaves the device to the port's monitor thread, as
-// a toolkit's runner does.
-class TNonWatchingRunner : public TPlainLoopRunner {
-public:
-  std::uint64_t WatchInput(int, std::function<void(bool)>) override { return 0; }
-};
-
 // Installs a plain-loop runner for the test's lifetime; the test thread is the
-// main thread. `runnerWatches`: the runner watches the devices of ports itself.
+// main thread.
 class TMainLoop {
 public:
-  explicit TMainLoop(bool runnerWatches = true)
-      : runner_(runnerWatches ? std::make_shared<TPlainLoopRunner>() : std::make_shared<TNonWatchingRunner>()) {
-    SetMainThreadRunner(runner_);
-  }
+  TMainLoop() : runner_(std::make_shared<TPlainLoopRunner>()) { SetMainThreadRunner(runner_); }
   ~TMainLoop() {
     SetMainThreadRunner(nullptr);
     runner_->Shutdown();

@@ -84,9 +84,13 @@ TEST(SerialPrivilege, RefusedThreadPrioritiesAreIgnored) {
     };
     port.Open();
     port.SetEventPriority(tpHigher);
-    const std::uint8_t b[] = {1, 2, 3};
-    port.WriteBytes(b, 3);
-    if (pty.Receive(3, 2000).size() != 3) return std::string("write lost");
+    // Enough that bytes must wait for the writer, whose thread then starts.
+    std::vector<std::uint8_t> chunk(2000, 0x33);
+    std::size_t sent = 0;
+    for (int i = 0; i < 500 && !port.HasWriteThread(); ++i, sent += chunk.size())
+      port.WriteBytes(chunk.data(), static_cast<int>(chunk.size()));
+    if (!port.HasWriteThread()) return std::string("no writer thread");
+    if (pty.Receive(sent, 5000).size() != sent) return std::string("write lost");
     pty.Send({4, 5});
     if (!loop.Until([&] { return received == 2; })) return std::string("read lost");
     port.Close();

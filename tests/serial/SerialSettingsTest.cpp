@@ -1,5 +1,6 @@
 // Settings objects, property rules that need no device, the termios builder,
-// device names, the time-out arithmetic and the write buffer.
+// device names, the classification of system errors, the events and the
+// write buffer, and the plain loop runner.
 #include <gtest/gtest.h>
 #include <termios.h>
 
@@ -8,6 +9,8 @@
 
 #include "SerialPort.h"
 #include "SerialPosix.h"
+#include "SerialSystem.h"
+#include "SerialWriter.h"
 
 namespace {
 
@@ -171,14 +174,19 @@ TEST(SerialPortProperties, DeviceNameFormatAndPaths) {
   EXPECT_EQ(port.ResolveDeviceName(), "COM5");
   port.SetDeviceName("COM1");
   EXPECT_EQ(port.ResolveDeviceName(), "COM1");
-  port.SetDeviceName("/dev/ttyUSB%d");
+  port.SetDeviceName("PORT%d");
   port.SetPortNum(2);
-  EXPECT_EQ(port.ResolveDeviceName(), "/dev/ttyUSB2");
-  EXPECT_EQ(SerialPosix::DevicePath("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(SerialPosix::DevicePath("COM8"), "/dev/ttyS7");
-  EXPECT_EQ(SerialPosix::DevicePath("/dev/pts/4"), "/dev/pts/4");
-  EXPECT_EQ(SerialPosix::DevicePath("COMX"), "COMX");
-  EXPECT_EQ(SerialPosix::DevicePath("COM0"), "COM0");
+  EXPECT_EQ(port.ResolveDeviceName(), "PORT2");
+  // A path, or a name with any other '%', is what a user typed: never a format.
+  for (const std::string typed : {"/dev/serial/line%d", "/tmp/pct%%sign", "COM%s", "A%d%d", "line%"}) {
+    port.SetDeviceName(typed);
+    EXPECT_EQ(port.ResolveDeviceName(), typed);
+  }
+  EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(SerialDevicePath("COM8"), "/dev/ttyS7");
+  EXPECT_EQ(SerialDevicePath("/dev/pts/4"), "/dev/pts/4");
+  EXPECT_EQ(SerialDevicePath("COMX"), "COMX");
+  EXPECT_EQ(SerialDevicePath("COM0"), "COM0");
 }
 
 TEST(SerialPortProperties, DtrRefusalAndClosedPortOperations) {
@@ -237,7 +245,7 @@ TEST(SerialPortProperties, EachMonitoredEventHasItsOwnFlag) {
 }
 
 TEST(SerialTermios, BuilderFramingParityStopBitsAndFlow) {
-  SerialPosix::TLineSettings s;
+  SerialSystem::TLineSettings s;
   termios t{};
   bool custom = true;
   ASSERT_EQ(SerialPosix::BuildTermios(s, t, custom), 0);
@@ -254,8 +262,8 @@ TEST(SerialTermios, BuilderFramingParityStopBitsAndFlow) {
   s.Parity = paOdd;
   s.Stopbits = sb15;
   s.Databits = db7;
-  s.OutCtsFlow = true;
-  s.XonXoffIn = true;
+  s.Flow.SetOutCtsFlow(true);
+  s.Flow.SetXonXoffIn(true);
   s.Options = {coParityCheck};
   s.Baud = 9600;
   ASSERT_EQ(SerialPosix::BuildTermios(s, t, custom), 0);
@@ -277,34 +285,42 @@ TEST(SerialTermios, BuilderFramingParityStopBitsAndFlow) {
   EXPECT_EQ(SerialPosix::BuildTermios(s, t, custom), EINVAL);
 }
 
-TEST(SerialSync, TickTimeoutAcrossTheWrapAndErrorTexts) {
-  TTickTimeout t;
-  t.StartTick = 4294967290u;
-  t.Limit = 10;
-  EXPECT_EQ(t.ElapsedAt(4294967295u), 5u);
-  EXPECT_EQ(t.ElapsedAt(3), 8u);  // wrapped: 3 + (4294967295 - StartTick)
-  EXPECT_EQ(t.ElapsedAt(10), 15u);
-  EXPECT_EQ(SerialPosix::ErrorText(EBUSY), "Device or resource busy");
-  EXPECT_EQ(SerialPosix::ErrorText(ENOENT), "No such file or directory");
+TEST(SerialSystem, OneClassificationOfErrorsAndTheirTexts) {
+  using SerialSystem::Classify;
+  using SerialSystem::TErrorKind;
+  using SerialSystem::TRequest;
+  EXPECT_EQ(Classify(ENOENT, TRequest::Open), TErrorKind::NotFound);
+  EXPECT_EQ(Classify(EBUSY, TRequest::Open), TErrorKind::Failure);
+  for (const int lost : {EIO, ENXIO, EPIPE, ENODEV}) {
+    EXPECT_EQ(Classify(lost, TRequest::Read), TErrorKind::HangUp) << lost;
+    EXPECT_EQ(Classify(lost, TRequest::Write), TErrorKind::HangUp) << lost;
+    EXPECT_EQ(Classify(lost, TRequest::Status), TErrorKind::HangUp) << lost;
+  }
+  EXPECT_EQ(Classify(EAGAIN, TRequest::Write), TErrorKind::WouldWait);
+  // Modem lines a pseudo-terminal lacks are nothing to do; line settings it refuses are a failure.
+  EXPECT_EQ(Classify(ENOTTY, TRequest::ModemLine), TErrorKind::NothingToDo);
+  EXPECT_EQ(Classify(EINVAL, TRequest::ModemLine), TErrorKind::NothingToDo);
+  EXPECT_EQ(Classify(ENOTTY, TRequest::Line), TErrorKind::Failure);
+  EXPECT_EQ(SerialSystem::ErrorText(EBUSY), "Device or resource busy");
+  EXPECT_EQ(SerialSystem::ErrorText(ENOENT), "No such file or directory");
 }
 
-TEST(SerialSync, ManualResetEventsAndWaitForAny) {
-  TWaitEvent a, b;
-  EXPECT_EQ(a.Wait(0), wrTimeout);
-  a.SetSignal();
-  a.SetSignal();
-  EXPECT_EQ(a.Wait(0), wrSignalled);
-  EXPECT_EQ(a.Wait(0), wrSignalled);  // stays signalled until reset
-  a.ResetSignal();
-  EXPECT_FALSE(a.IsSignalled());
-  EXPECT_EQ(WaitForAny({&a, &b}, 0), -1);
-  b.SetSignal();
-  EXPECT_EQ(WaitForAny({&a, &b}, 0), 1);
-  a.SetSignal();
-  EXPECT_EQ(WaitForAny({&a, &b}, 0), 0);  // the first in the list wins
+TEST(SerialSystem, ManualResetEventsAndWaitAny) {
+  SerialSystem::TWaitEvent a, b;
+  const TWaitHandle both[] = {a.Handle(), b.Handle()};
+  EXPECT_EQ(SerialSystem::WaitAny(both, 2, 0), -1);
+  a.Set();
+  a.Set();
+  EXPECT_EQ(SerialSystem::WaitAny(both, 2, 0), 0);
+  EXPECT_EQ(SerialSystem::WaitAny(both, 2, 0), 0);  // stays signalled until reset
+  a.Reset();
+  b.Set();
+  EXPECT_EQ(SerialSystem::WaitAny(both, 2, 0), 1);
+  a.Set();
+  EXPECT_EQ(SerialSystem::WaitAny(both, 2, 0), 0);  // the first in the list wins
 }
 
-TEST(SerialSync, WriteBufferAppendsAndConsumesFromTheFront) {
+TEST(SerialSystem, WriteBufferAppendsAndConsumesFromTheFront) {
   TWriteBuffer buffer(8);
   const std::uint8_t in[] = {1, 2, 3, 4, 5};
   buffer.Append(in, 5);
@@ -319,45 +335,61 @@ TEST(SerialSync, WriteBufferAppendsAndConsumesFromTheFront) {
   EXPECT_EQ(buffer.Size(), 0u);
 }
 
-TEST(RunOnMainThreadTest, DirectOnMainRethrowInWorkerAndShutdownReleases) {
-  auto runner = std::make_shared<TPlainLoopRunner>();
-  SetMainThreadRunner(runner);
-  int ranOn = 0;
-  RunOnMainThread([&] { ranOn = 1; });  // main thread: direct
-  EXPECT_EQ(ranOn, 1);
-
-  std::string workerSaw;
-  std::atomic<bool> workerDone{false};
+// Calls posted from other threads, watches of a handle and timers, all run
+// on the runner's thread; what escapes them reaches the hook; a shut-down
+// runner refuses calls.
+TEST(PlainLoopRunner, PostsWatchesTimersAndShutdown) {
+  TPlainLoopRunner runner;
+  std::vector<std::string> uncaught;
+  runner.SetUncaughtExceptionHandler([&](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
+  const auto main = std::this_thread::get_id();
+  std::atomic<int> posted{0};
+  bool onMain = true;
   std::thread worker([&] {
-    try {
-      RunOnMainThread([] { throw std::runtime_error("from main"); });
-    } catch (const std::exception& e) {
-      workerSaw = e.what();
-    }
-    workerDone = true;
-    runner->Wake();  // the loop looks at its predicate only when there is a reason
+    for (int i = 0; i < 10; ++i)
+      runner.Post([&] {
+        onMain = onMain && std::this_thread::get_id() == main;
+        ++posted;
+      });
+    runner.Post([] { throw std::runtime_error("from a posted call"); });
   });
-  EXPECT_TRUE(runner->ProcessUntil([&] { return workerDone.load(); }, std::chrono::seconds(5)));
+  EXPECT_TRUE(runner.ProcessUntil([&] { return posted == 10 && !uncaught.empty(); }, std::chrono::seconds(5)));
   worker.join();
-  EXPECT_EQ(workerSaw, "from main");
+  EXPECT_TRUE(onMain);
+  EXPECT_EQ(uncaught, std::vector<std::string>{"from a posted call"});
 
-  bool gone = false;
-  std::thread waiter([&] {
-    try {
-      RunOnMainThread([] {});
-    } catch (const EMainThreadGone&) {
-      gone = true;
-    }
+  // A watch runs while its handle is signalled, until the handle is reset or the watch ends.
+  SerialSystem::TWaitEvent event;
+  int calls = 0;
+  std::uint64_t watch = runner.Watch(event.Handle(), [&] {
+    if (++calls == 3) event.Reset();
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  runner->Shutdown();
-  waiter.join();
-  EXPECT_TRUE(gone);
-  SetMainThreadRunner(nullptr);
+  ASSERT_NE(watch, 0u);
+  runner.ProcessFor(std::chrono::milliseconds(20));
+  EXPECT_EQ(calls, 0);
+  event.Set();
+  EXPECT_TRUE(runner.ProcessUntil([&] { return calls == 3; }, std::chrono::seconds(5)));
+  runner.ProcessFor(std::chrono::milliseconds(20));
+  EXPECT_EQ(calls, 3);
+  event.Set();
+  runner.Unwatch(watch);
+  runner.ProcessFor(std::chrono::milliseconds(20));
+  EXPECT_EQ(calls, 3);
 
+  int ticks = 0;
+  watch = runner.Watch({}, [&] { ++ticks; }, 10);
+  EXPECT_TRUE(runner.ProcessUntil([&] { return ticks >= 3; }, std::chrono::seconds(5)));
+  runner.Unwatch(watch);
+  EXPECT_EQ(runner.Watch({}, [] {}, 0), 0u) << "a watch of nothing";
+
+  runner.Shutdown();
+  EXPECT_FALSE(runner.Post([] {}));
+}
+
+TEST(PlainLoopRunner, UncaughtExceptionsWithoutAHookOfTheirOwn) {
   std::string reported;
   SetUncaughtExceptionHandler([&](std::exception_ptr e) { reported = ExceptionMessage(e); });
-  HandleUncaughtException(std::make_exception_ptr(ESerialPortError("boom")));
+  HandleUncaughtException(nullptr, std::make_exception_ptr(ESerialPortError("boom", 5)));
   SetUncaughtExceptionHandler(nullptr);
   EXPECT_EQ(reported, "boom");
 }

@@ -16,7 +16,6 @@
 #include "PortList.h"
 #include "PortProblem.h"
 #include "SerialPort.h"
-#include "SerialPosix.h"
 #include "SerialSessionPort.h"
 
 namespace {
@@ -125,7 +124,7 @@ private:
 
 // The device file behind a port name, symbolic links resolved where they resolve.
 std::string DeviceFileOf(const std::string& name) {
-  const std::string path = SerialPosix::DevicePath(name);
+  const std::string path = SerialDevicePath(name);
   char resolved[PATH_MAX];
   if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
   return path;
@@ -287,7 +286,8 @@ bool TPortWorker::LoadOneDevice(TSerialPort& port, bool first) {
         } catch (const std::exception&) {
         }
       }
-      const TPortProblem problem = DiagnosePortError(device_, e.what());
+      const auto* portError = dynamic_cast<const ESerialPortError*>(&e);
+      const TPortProblem problem = DiagnosePortError(device_, portError ? portError->Code() : 0);
       // A station waits for its port to come back whatever keeps it away
       // meanwhile (a new adapter's device file may not be open to us at first).
       const bool wait = (options.station && !first) ||

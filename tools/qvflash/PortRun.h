@@ -15,7 +15,7 @@
 #include "FlashConsole.h"
 #include "FlashOptions.h"
 #include "ImageTable.h"
-#include "RunOnMainThread.h"
+#include "MainThreadRunner.h"
 #include "TrafficLog.h"
 
 class TBootLoaderSim;
