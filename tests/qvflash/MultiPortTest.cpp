@@ -43,16 +43,16 @@ protected:
   std::vector<TJson> RecordLines() {
     std::vector<TJson> records;
     for (const std::string& line : Lines(Slurp(record_))) {
-      records.push_back(TJson::Parse(line));
+      records.push_back(TJson::parse(line));
       const TJson& r = records.back();
       for (const char* field : {"time", "host", "user", "port", "device", "serial", "file", "size", "sha256", "outcome",
                                 "status", "frames", "seconds", "message"})
-        EXPECT_EQ(r.fields.count(field), 1u) << field << " missing in " << line;
-      EXPECT_EQ(r["time"].text.size(), 24u) << r["time"].text;  // 2024-05-17T09:41:07.250Z
-      EXPECT_EQ(r["time"].text.back(), 'Z');
-      EXPECT_EQ(r["file"].text, file_);
-      EXPECT_EQ(r["size"].number, 278596);
-      EXPECT_EQ(r["sha256"].text, Sha256Hex(Slurp(file_)));
+        EXPECT_EQ(r.count(field), 1u) << field << " missing in " << line;
+      EXPECT_EQ(r.at("time").get<std::string>().size(), 24u) << r.at("time").get<std::string>();  // 2024-05-17T09:41:07.250Z
+      EXPECT_EQ(r.at("time").get<std::string>().back(), 'Z');
+      EXPECT_EQ(r.at("file").get<std::string>(), file_);
+      EXPECT_EQ(r.at("size").get<double>(), 278596);
+      EXPECT_EQ(r.at("sha256").get<std::string>(), Sha256Hex(Slurp(file_)));
     }
     return records;
   }
@@ -84,17 +84,17 @@ TEST_F(MultiPort, ThreeDevicesAtOnceEachReceiveEveryBlock) {
   EXPECT_EQ(run.status, exSuccess) << run.err;
   for (const auto& sim : sims) ExpectWholeImage(*sim, image_);
 
-  const TJson document = TJson::Parse(run.out);
-  EXPECT_EQ(document["file"]["sha256"].text, Sha256Hex(Slurp(file_)));
-  EXPECT_EQ(document["status"].number, 0);
-  ASSERT_EQ(document["results"].items.size(), 3u);
+  const TJson document = TJson::parse(run.out);
+  EXPECT_EQ(document.at("file").at("sha256").get<std::string>(), Sha256Hex(Slurp(file_)));
+  EXPECT_EQ(document.at("status").get<double>(), 0);
+  ASSERT_EQ(document.at("results").size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
-    const TJson& r = document["results"][i];
-    EXPECT_EQ(r["port"].text, sims[i]->SlavePath()) << "in the order given";
-    EXPECT_EQ(r["outcome"].text, "ok");
-    EXPECT_EQ(r["frames"].number, 1112);
-    EXPECT_GT(r["seconds"].number, 0);
-    EXPECT_EQ(r["description"].kind, TJson::Null) << "a pseudo-terminal is no adapter";
+    const TJson& r = document.at("results").at(i);
+    EXPECT_EQ(r.at("port").get<std::string>(), sims[i]->SlavePath()) << "in the order given";
+    EXPECT_EQ(r.at("outcome").get<std::string>(), "ok");
+    EXPECT_EQ(r.at("frames").get<double>(), 1112);
+    EXPECT_GT(r.at("seconds").get<double>(), 0);
+    EXPECT_TRUE(r.at("description").is_null()) << "a pseudo-terminal is no adapter";
   }
   // Plain lines carry their port's name; the summary names each port's outcome.
   EXPECT_NE(run.err.find(sims[1]->SlavePath() + ": Загрузка завершена"), std::string::npos) << run.err;
@@ -120,22 +120,22 @@ TEST_F(MultiPort, OneStallsOneHangsUpTheOthersFinish) {
   EXPECT_EQ(run.status, exStall) << run.err;
   ExpectWholeImage(*sims[0], image_);
   ExpectWholeImage(*sims[2], image_);
-  const TJson document = TJson::Parse(run.out);
-  ASSERT_EQ(document["results"].items.size(), 4u);
+  const TJson document = TJson::parse(run.out);
+  ASSERT_EQ(document.at("results").size(), 4u);
   const char* outcomes[] = {"ok", "stall", "ok", "device-lost"};
   const int statuses[] = {0, 5, 0, 6};
   for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(document["results"][i]["outcome"].text, outcomes[i]) << i;
-    EXPECT_EQ(document["results"][i]["status"].number, statuses[i]) << i;
+    EXPECT_EQ(document.at("results").at(i).at("outcome").get<std::string>(), outcomes[i]) << i;
+    EXPECT_EQ(document.at("results").at(i).at("status").get<double>(), statuses[i]) << i;
   }
-  EXPECT_EQ(document["results"][1]["frames"].number, 49);
-  EXPECT_NE(document["results"][1]["message"].text.find("stalled at data-flash block at 0x0188"), std::string::npos);
+  EXPECT_EQ(document.at("results").at(1).at("frames").get<double>(), 49);
+  EXPECT_NE(document.at("results").at(1).at("message").get<std::string>().find("stalled at data-flash block at 0x0188"), std::string::npos);
   EXPECT_NE(run.err.find(sims[3]->SlavePath() + ": device-lost (status 6)"), std::string::npos) << run.err;
 
   const std::vector<TJson> records = RecordLines();
   ASSERT_EQ(records.size(), 4u);
   int stalls = 0;
-  for (const TJson& r : records) stalls += r["outcome"].text == "stall";
+  for (const TJson& r : records) stalls += r.at("outcome").get<std::string>() == "stall";
   EXPECT_EQ(stalls, 1);
 }
 
@@ -147,8 +147,8 @@ TEST_F(MultiPort, RecordIsAppendedNeverTruncatedAndMustBeWritable) {
   }
   const std::vector<TJson> records = RecordLines();
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[1]["outcome"].text, "ok");
-  EXPECT_EQ(records[1]["status"].number, 0);
+  EXPECT_EQ(records.at(1).at("outcome").get<std::string>(), "ok");
+  EXPECT_EQ(records.at(1).at("status").get<double>(), 0);
 
   TBootLoaderSim untouched;
   untouched.Start();
@@ -249,13 +249,13 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
 
   const std::vector<TJson> records = RecordLines();
   ASSERT_EQ(records.size(), 5u) << Slurp(err.string());
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(records[i]["outcome"].text, "ok") << i;
-  EXPECT_EQ(records[4]["port"].text, slow.SlavePath());
-  EXPECT_EQ(records[4]["outcome"].text, "interrupted");
-  EXPECT_EQ(records[4]["status"].number, exInterrupted);
-  EXPECT_GT(records[4]["frames"].number, 0);
-  const TJson document = TJson::Parse(Slurp(out.string()));
-  EXPECT_EQ(document["results"].items.size(), 5u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(records.at(i).at("outcome").get<std::string>(), "ok") << i;
+  EXPECT_EQ(records.at(4).at("port").get<std::string>(), slow.SlavePath());
+  EXPECT_EQ(records.at(4).at("outcome").get<std::string>(), "interrupted");
+  EXPECT_EQ(records.at(4).at("status").get<double>(), exInterrupted);
+  EXPECT_GT(records.at(4).at("frames").get<double>(), 0);
+  const TJson document = TJson::parse(Slurp(out.string()));
+  EXPECT_EQ(document.at("results").size(), 5u);
   const std::string text = Slurp(err.string());
   EXPECT_NE(text.find("summary:\n  " + link + ": 4 ok, 0 failed\n  " + slow.SlavePath() + ": 0 ok, 1 failed"),
             std::string::npos)
