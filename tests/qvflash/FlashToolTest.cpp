@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -161,6 +163,21 @@ TEST_F(FlashTool, StallMessagesNameTheFrameAndCountHonestly) {
       << run.err;
 }
 
+// A line powering up puts glitch bytes before the greeting, in the same read.
+TEST_F(FlashTool, GreetingBehindGlitchBytesIsAnswered) {
+  std::atomic<bool> answered{false};
+  {
+    TScriptedDevice device([&](TPty& pty) {
+      pty.Send({0x00, 0xFF, 0x13, 0x55});
+      answered = pty.Receive(3, 3000) == std::vector<std::uint8_t>{0x55, 0x33, 0xCC};
+    });
+    const RunOutput run = Run({"--port", device.Path(), "--greeting-timeout", "1", file_});
+    EXPECT_NE(run.err.find("the device did not confirm the handshake with 0xAA"), std::string::npos)
+        << "the greeting was taken; " << run.err;
+  }
+  EXPECT_TRUE(answered);
+}
+
 TEST_F(FlashTool, HangUpBeforeAnyFrameSaysWhere) {
   TScriptedDevice device([](TPty& pty) { pty.CloseMaster(); });
   const RunOutput run = Run({"--port", device.Path(), file_});
@@ -206,6 +223,12 @@ TEST_F(FlashTool, ControlBytesInNamesAreShownEscaped) {
   const TJson document = TJson::parse(run.out);
   EXPECT_EQ(document.at("results").at(0).at("port").get<std::string>(), port);
   EXPECT_EQ(document.at("results").at(0).at("outcome").get<std::string>(), "port-error");
+
+  // A line end in a name cannot forge a line of its own.
+  run = Run({"--port", "/dev/qv\nqvflash: load complete", "--port", "/dev/qv2", file_});
+  EXPECT_EQ(run.status, exPortError);
+  EXPECT_EQ(run.err.find("\nqvflash: load complete"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("/dev/qv\\x0Aqvflash: load complete"), std::string::npos) << run.err;
 
   run = Run({"--dry-run", (dir_ / "im\x07" "age.qv").string()});
   EXPECT_EQ(run.status, exFileRefused);
@@ -420,6 +443,27 @@ TEST(FlashOptionsParsing, DefaultsAndRefusals) {
 
 // The hint names the device file's own group; a plain file is no serial port.
 TEST_F(FlashTool, PortErrorHints) {
+  const RunOutput plain = Run({"--port", file_, file_});
+  EXPECT_EQ(plain.status, exPortError);
+  EXPECT_NE(plain.err.find("Error writing dcb (25)"), std::string::npos) << plain.err;
+  EXPECT_NE(plain.err.find("is not a serial port"), std::string::npos) << plain.err;
+
+  const RunOutput missing = Run({"--port", (dir_ / "ttyNone").string(), file_});
+  EXPECT_EQ(missing.status, exPortError);
+  EXPECT_NE(missing.err.find("is not on this computer"), std::string::npos) << missing.err;
+
+  // A Unix socket is there, but no serial port.
+  const std::string socketPath = (dir_ / "ttySocket").string();
+  const int listening = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+  ASSERT_EQ(::bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const RunOutput socket = Run({"--port", socketPath, file_});
+  ::close(listening);
+  EXPECT_EQ(socket.status, exPortError);
+  EXPECT_NE(socket.err.find("hint: " + socketPath + " is not a serial port."), std::string::npos) << socket.err;
+
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a device file of another group and drop to nobody";
   const group* dialout = ::getgrnam("dialout");
   if (dialout == nullptr) GTEST_SKIP() << "no group dialout on this system";
@@ -440,15 +484,6 @@ TEST_F(FlashTool, PortErrorHints) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-
-  const RunOutput plain = Run({"--port", file_, file_});
-  EXPECT_EQ(plain.status, exPortError);
-  EXPECT_NE(plain.err.find("Error writing dcb (25)"), std::string::npos) << plain.err;
-  EXPECT_NE(plain.err.find("is not a serial port"), std::string::npos) << plain.err;
-
-  const RunOutput missing = Run({"--port", (dir_ / "ttyNone").string(), file_});
-  EXPECT_EQ(missing.status, exPortError);
-  EXPECT_NE(missing.err.find("is not on this computer"), std::string::npos) << missing.err;
 }
 
 TEST(FlashPortList, AdaptersWithTheirDescription) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -26,6 +28,44 @@ std::vector<std::string> Lines(const std::string& text) {
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
+
+// The real qvflash in a child process with the given standard output and
+// error (-1: /dev/null); the child is killed if the test ends first.
+class TChild {
+public:
+  TChild(const std::vector<std::string>& args, int out, int err) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(out >= 0 ? out : null, 1);
+      ::dup2(err >= 0 ? err : null, 2);
+      std::vector<char*> argv{const_cast<char*>(QVFLASH_PATH)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(QVFLASH_PATH, argv.data());
+      ::_exit(127);
+    }
+  }
+  ~TChild() {
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+  }
+  pid_t Pid() const { return pid_; }
+  // The exit status, or -1 when it did not end within `limit`.
+  int Wait(std::chrono::seconds limit = 20s) {
+    int status = 0;
+    for (auto until = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < until;) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+
+private:
+  pid_t pid_ = -1;
+};
 
 class MultiPort : public ::testing::Test {
 protected:
@@ -261,6 +301,87 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find(link + ": device 4: ok"), std::string::npos) << text;
+}
+
+// A record or log that cannot take what is written is never lost silently:
+// a FIFO without a reader is refused at once (with a reader it works), a
+// full disk or a closed pipe for the document makes the status 8.
+TEST_F(MultiPort, OutputsThatCannotBeWrittenAreNotLostSilently) {
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const char* option : {"--record", "--log"}) {
+    const RunOutput refused = Run({"--simulate", option, fifo, file_});
+    EXPECT_EQ(refused.status, exUsage) << option;
+    EXPECT_NE(refused.err.find(fifo + ": a FIFO that no program reads"), std::string::npos) << refused.err;
+  }
+  std::string read;
+  std::thread reader([&] { read = Slurp(fifo); });
+  std::this_thread::sleep_for(100ms);  // the reader opens first
+  EXPECT_EQ(Run({"--simulate", "--quiet", "--record", fifo, file_}).status, exSuccess);
+  reader.join();
+  EXPECT_NE(read.find("\"outcome\":\"ok\""), std::string::npos) << read;
+
+  RunOutput full = Run({"--simulate", "--quiet", "--record", "/dev/full", file_});
+  EXPECT_EQ(full.status, exResultsLost);
+  EXPECT_NE(full.err.find("the record of this device could not be written to /dev/full: No space left on device"),
+            std::string::npos)
+      << full.err;
+
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  ::close(pipe[0]);  // nobody will read the document
+  const fs::path err = dir_ / "err";
+  const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  TChild child({"--simulate", "--quiet", "--json", file_}, pipe[1], errFd);
+  ::close(pipe[1]);
+  ::close(errFd);
+  EXPECT_EQ(child.Wait(), exResultsLost) << "not killed by SIGPIPE";
+  EXPECT_NE(Slurp(err.string()).find("the results could not be written to standard output: Broken pipe"),
+            std::string::npos)
+      << Slurp(err.string());
+}
+
+// SIGHUP (the terminal of a station closed), SIGQUIT and SIGUSR1 stop a run
+// as SIGTERM does: the load under way is recorded as interrupted.
+TEST_F(MultiPort, HangUpAndOtherSignalsStopLikeSigterm) {
+  for (const int signal : {SIGHUP, SIGQUIT, SIGUSR1}) {
+    TSimOptions paced;
+    paced.Baud = 38400;
+    TBootLoaderSim sim(paced);
+    sim.Start();
+    const std::string record = (dir_ / ("record-" + std::to_string(signal))).string();
+    TChild child({"--port", sim.SlavePath(), "--record", record, file_}, -1, -1);
+    for (auto until = std::chrono::steady_clock::now() + 20s;
+         sim.Result().FramesReceived < 5 && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(10ms);
+    ::kill(child.Pid(), signal);
+    EXPECT_EQ(child.Wait(), exInterrupted) << ::strsignal(signal);
+    const std::vector<std::string> lines = Lines(Slurp(record));
+    ASSERT_EQ(lines.size(), 1u) << ::strsignal(signal);
+    EXPECT_EQ(TJson::parse(lines[0]).at("outcome").get<std::string>(), "interrupted");
+  }
+}
+
+// A terminal or pipe that takes no output holds up no load: the device gets
+// its whole image while qvflash's stderr is not read.
+TEST_F(MultiPort, OutputThatIsNotReadHoldsUpNoLoad) {
+  TBootLoaderSim sim;
+  sim.Start();
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  TChild child({"--verbose", "--port", sim.SlavePath(), file_}, -1, pipe[1]);
+  ::close(pipe[1]);
+  // Every command and answer, far more than the pipe holds, waits unread.
+  EXPECT_TRUE(sim.WaitFinished(20s));
+  EXPECT_TRUE(sim.Result().Complete());
+  std::thread drain([&] {
+    char buffer[65536];
+    while (::read(pipe[0], buffer, sizeof buffer) > 0) {
+    }
+  });
+  EXPECT_EQ(child.Wait(), exSuccess);
+  drain.join();
+  ::close(pipe[0]);
 }
 
 }  // namespace
