@@ -73,8 +73,12 @@ std::string WindowUsage(const std::string& program) {
 
 std::string MissingDisplayReason(int argc, const char* const argv[]) {
   if (Set("QT_QPA_PLATFORM") || Set("DISPLAY") || Set("WAYLAND_DISPLAY")) return {};
-  for (int i = 1; i < argc; ++i)
-    if (std::string_view(argv[i]) == "-platform") return {};
+  // Qt's -platform, in any of the forms the command line takes.
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    arg = arg.substr(0, arg.find('='));
+    if (arg == "-platform" || arg == "--platform") return {};
+  }
   return "нет экрана для окна: не задан ни DISPLAY, ни WAYLAND_DISPLAY (запустите в графическом сеансе, "
          "под xvfb-run -a или загрузите файл через qvflash)";
 }

@@ -96,6 +96,18 @@ TEST(WindowPrograms, CommandLine) {
   EXPECT_EQ(line.error, "");
   EXPECT_EQ(line.file, "a.qv");
   EXPECT_TRUE(line.help && line.version);
+  // Without a display in the environment, a platform named in any form still counts.
+  std::vector<std::pair<const char*, std::string>> saved;
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    saved.emplace_back(name, value ? value : "");
+    ::unsetenv(name);
+  }
+  const char* platform[] = {"qvloader", "--platform=offscreen"};
+  EXPECT_EQ(MissingDisplayReason(2, platform), "");
+  EXPECT_NE(MissingDisplayReason(2, mixed), "") << "a style is no display";
+  for (const auto& [name, value] : saved)
+    if (!value.empty()) ::setenv(name, value.c_str(), 1);
   const char* unknown[] = {"qvloader", "-nosuch", "a.qv"};
   EXPECT_EQ(ParseWindowCommandLine(3, unknown).error, "unknown option '-nosuch'");
 }

@@ -226,6 +226,17 @@ TEST_F(FlashTerminal, SeveralPortsWithASharedPrefix) {
   EXPECT_EQ(screen[screen.size() - 3], "summary:") << Joined(screen);
   EXPECT_EQ(screen[screen.size() - 2].rfind("  " + fine.LinkPath + ": ok: load complete", 0), 0u) << Joined(screen);
   EXPECT_EQ(screen.back().rfind("  " + stalls.LinkPath + ": stall (status 5): stalled at", 0), 0u) << Joined(screen);
+
+  // A station's ports that were only waiting for a device when stopped read as stopped.
+  TPty line1, line2;
+  TTerminalRun station({"--station", "--port", line1.Path(), "--port", line2.Path(), file_});
+  std::this_thread::sleep_for(1500ms);
+  station.Type("\x03");
+  EXPECT_EQ(station.Wait(), exSuccess) << "no device, none failed";
+  const std::string stopped = Joined(Screen(station.Output()));
+  EXPECT_NE(stopped.find(line1.Path() + " stopped"), std::string::npos) << stopped;
+  EXPECT_NE(stopped.find(line2.Path() + " stopped"), std::string::npos) << stopped;
+  EXPECT_EQ(stopped.find(line1.Path() + " interrupted"), std::string::npos) << stopped;
 }
 
 // The column shows a long name by the part that tells it from the others.
