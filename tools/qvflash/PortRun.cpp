@@ -165,7 +165,7 @@ public:
                kLineBaud),
         session_(*worker.shared_.image, logged_, panes_), watch_(session_, panes_, logged_),
         greetingTimeout_(options_.greetingTimeoutS),
-        responseTimeout_(options_.timeoutMs.value_or(DefaultResponseTimeoutMs())) {
+        responseTimeout_(options_.timeoutMs.value_or(DefaultResponseTimeoutMs())), attempt_(worker.NewAttempt()) {
     panes_.portName = worker.device_;
     panes_.devicesOk = worker.ok_;
     panes_.devicesFailed = worker.failed_;
@@ -221,6 +221,10 @@ private:
   const std::chrono::seconds greetingTimeout_;
   const std::chrono::milliseconds responseTimeout_;
   const Clock::time_point openedAt_ = Clock::now();
+  Clock::time_point end_{};
+  // Port, device file and adapter, taken before the port is opened: an
+  // adapter pulled out meanwhile is still named.
+  TAttempt attempt_;
   bool lost_ = false;
   std::exception_ptr uncaught_;
 };
@@ -379,6 +383,9 @@ void TPortWorker::TDevice::SwitchOff() {
 }
 
 void TPortWorker::TDevice::Finish(const TOutcome& outcome) {
+  // The attempt ends now; closing the port (and its pause) is no part of it.
+  end_ = Clock::now();
+  attempt_.endedAt = std::chrono::system_clock::now();
   // The live display ends on the outcome: its word in the port's row, and
   // the message as the last line.
   panes_.phase = outcome.device || outcome.status != exInterrupted ? OutcomeWord(outcome.status) : "stopped";
@@ -389,13 +396,12 @@ void TPortWorker::TDevice::Finish(const TOutcome& outcome) {
 }
 
 TAttempt TPortWorker::TDevice::Attempt(const TOutcome& outcome) const {
-  TAttempt attempt = worker_.NewAttempt();
+  TAttempt attempt = attempt_;
   attempt.status = outcome.status;
   attempt.message = outcome.message;
   attempt.frames = watch_.Acknowledged();
   attempt.seconds = outcome.seconds.value_or(
-      std::chrono::duration<double>(Clock::now() - (watch_.DeviceSpoke() ? watch_.FirstByte() : openedAt_)).count());
-  attempt.endedAt = std::chrono::system_clock::now();
+      std::chrono::duration<double>(end_ - (watch_.DeviceSpoke() ? watch_.FirstByte() : openedAt_)).count());
   return attempt;
 }
 
