@@ -121,14 +121,18 @@ void TConsole::Line(int port, const std::string& text, bool always) {
 
 void TConsole::Progress(int port, const std::string& text, bool force) {
   if (!terminal_ || quiet_) return;
+  bool wake = force;
   {
     std::lock_guard lock(mutex_);
     if (endLive_) return;
     live_[static_cast<std::size_t>(port)] = text;
+    // A change already pending has the writer waiting for its time: no need
+    // to wake it for every block.
+    wake = wake || !liveChanged_;
     liveChanged_ = true;
     forceDraw_ = forceDraw_ || force;
   }
-  wake_.notify_one();
+  if (wake) wake_.notify_one();
 }
 
 void TConsole::DropProgress(int port) {
