@@ -3,20 +3,31 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
+#include "CommandLine.h"
 #include "QvVersion.h"
 
 namespace {
 
-// Qt's options that take a value: their value is not a file name.
-bool QtOptionWithValue(std::string_view arg) {
-  for (std::string_view option : {"-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-qmljsdebugger",
-                                  "-qwindowgeometry", "-qwindowicon", "-qwindowtitle", "-display", "-geometry",
-                                  "-style", "-stylesheet", "-session", "-title", "-name", "-visual", "-ncols",
-                                  "-cmap", "-font", "-fn", "-background", "-bg", "-foreground", "-fg", "-button",
-                                  "-btn", "-inputstyle", "-im"})
-    if (arg == option) return true;
-  return false;
+enum : int { oHelp = 'h', oVersion = 'v', oQtOption = 256 };
+
+// Qt's own options, left to Qt (it reads the same argv): with one dash or
+// two, those in the first list with a value.
+constexpr const char* kQtOptionsWithValue[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry", "qwindowicon",
+    "qwindowtitle", "display", "geometry", "style", "stylesheet", "session", "title", "name", "visual", "ncols",
+    "cmap", "font", "fn", "background", "bg", "foreground", "fg", "button", "btn", "inputstyle", "im"};
+constexpr const char* kQtOptionsAlone[] = {"reverse", "nograb", "dograb", "sync", "widgetcount", "testability"};
+
+TCommandLineSyntax WindowSyntax() {
+  TCommandLineSyntax syntax;
+  syntax.shortOptions = "hv";
+  syntax.longOnly = true;
+  syntax.longOptions = {{"help", no_argument, nullptr, oHelp}, {"version", no_argument, nullptr, oVersion}};
+  for (const char* name : kQtOptionsWithValue) syntax.longOptions.push_back({name, required_argument, nullptr, oQtOption});
+  for (const char* name : kQtOptionsAlone) syntax.longOptions.push_back({name, no_argument, nullptr, oQtOption});
+  return syntax;
 }
 
 bool Set(const char* name) {
@@ -28,32 +39,30 @@ bool Set(const char* name) {
 
 TWindowCommandLine ParseWindowCommandLine(int argc, const char* const argv[]) {
   TWindowCommandLine line;
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (options && arg == "--") {
-      options = false;
-    } else if (options && (arg == "-h" || arg == "--help")) {
-      line.help = true;
-    } else if (options && (arg == "-v" || arg == "--version")) {
-      line.version = true;
-    } else if (options && arg.size() > 1 && arg[0] == '-') {
-      if (QtOptionWithValue(arg)) ++i;  // Qt's own, left to Qt
-      else if (arg.rfind("--", 0) == 0) line.error = "unknown option " + std::string(arg);
-    } else if (line.file.empty()) {
-      line.file = arg;
-    } else {
-      line.error = "one update file only, not '" + std::string(arg) + "' as well";
-    }
+  try {
+    const std::vector<std::string> operands = ParseCommandLine(argc, argv, WindowSyntax(), [&](int id, const char*) {
+      if (id == oHelp) line.help = true;
+      else if (id == oVersion) line.version = true;
+    });
+    if (operands.size() > 1) line.error = "one update file only, not '" + operands[1] + "' as well";
+    else if (!operands.empty()) line.file = operands.front();
+  } catch (const EUsageError& e) {
+    line.error = e.what();
   }
   return line;
 }
 
 std::string WindowUsage(const std::string& program) {
+  // The demo is not the loader: it says what it is and what it loads into.
+  const std::string summary =
+      program == "qvdemo"
+          ? "Демонстрация загрузчика ПО в БК ВЕЛТ серии QV: окно qvloader с ещё одним портом,\n"
+            "\"Симулятор\" (имитация БК), чтобы загрузку можно было посмотреть без устройства.\n"
+          : "Загрузчик ПО в БК ВЕЛТ серии QV: окно, которое записывает файл обновления в БК\n"
+            "через последовательный порт.\n";
   return "Использование: " + program + " [ФАЙЛ.qv]\n"
-         "\n"
-         "Загрузчик ПО в БК ВЕЛТ серии QV: окно, которое записывает файл обновления в БК\n"
-         "через последовательный порт.\n"
+         "\n" +
+         summary +
          "\n"
          "  ФАЙЛ.qv        открыть этот файл обновления при запуске, как выбранный кнопкой \"...\"\n"
          "  -h, --help     эта справка\n"
@@ -64,8 +73,12 @@ std::string WindowUsage(const std::string& program) {
 
 std::string MissingDisplayReason(int argc, const char* const argv[]) {
   if (Set("QT_QPA_PLATFORM") || Set("DISPLAY") || Set("WAYLAND_DISPLAY")) return {};
-  for (int i = 1; i < argc; ++i)
-    if (std::string_view(argv[i]) == "-platform") return {};
+  // Qt's -platform, in any of the forms the command line takes.
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    arg = arg.substr(0, arg.find('='));
+    if (arg == "-platform" || arg == "--platform") return {};
+  }
   return "нет экрана для окна: не задан ни DISPLAY, ни WAYLAND_DISPLAY (запустите в графическом сеансе, "
          "под xvfb-run -a или загрузите файл через qvflash)";
 }
@@ -73,7 +86,7 @@ std::string MissingDisplayReason(int argc, const char* const argv[]) {
 int AnswerWithoutWindow(const std::string& program, const TWindowCommandLine& line, int argc,
                         const char* const argv[]) {
   if (!line.error.empty()) {
-    std::fprintf(stderr, "%s: %s\n\n%s", program.c_str(), line.error.c_str(), WindowUsage(program).c_str());
+    std::fprintf(stderr, "%s: %s\n%s\n", program.c_str(), line.error.c_str(), TryHelpLine(program).c_str());
     return 1;
   }
   if (line.help) {

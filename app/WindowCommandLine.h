@@ -2,7 +2,8 @@
 // The window programs' command line, read before Qt starts so that --help
 // and --version answer where there is no display:
 //   qvloader [FILE.qv]   qvdemo [FILE.qv]   -h/--help   -v/--version
-// Qt's own options (-platform, -style, ...) pass through to Qt.
+// Qt's own options (-platform, -style, ...) pass through to Qt; anything
+// else that looks like an option is a usage error.
 #include <string>
 
 struct TWindowCommandLine {

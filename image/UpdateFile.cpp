@@ -174,7 +174,8 @@ void FillImageFromText(std::string_view text, TImage& image) {
 }
 
 TUpdateFileOutcome ReadUpdateFile(const std::optional<std::string>& chosen, TImage& image,
-                                  const std::function<void()>& extensionAccepted, TUpdateFileFault* fault) {
+                                  const std::function<void()>& extensionAccepted, TUpdateFileFault* fault,
+                                  std::string* bytes) {
   if (!chosen) return TUpdateFileOutcome::Cancelled;
   if (!HasUpdateFileExtension(*chosen)) return TUpdateFileOutcome::ExtensionIgnored;
   if (extensionAccepted) extensionAccepted();
@@ -194,12 +195,13 @@ TUpdateFileOutcome ReadUpdateFile(const std::optional<std::string>& chosen, TIma
 
   // The whole file is read and checked before any cell changes, so neither a
   // read error nor a damaged file touches the image.
-  const std::string text = ReadAll(file.get(), static_cast<std::size_t>(UpdateFileSize));
+  std::string text = ReadAll(file.get(), static_cast<std::size_t>(UpdateFileSize));
   if (auto found = FindUpdateFileFault(text)) {
     if (fault) *fault = std::move(*found);
     return TUpdateFileOutcome::ShapeRefused;
   }
   FillImageFromText(text, image);
+  if (bytes) *bytes = std::move(text);
   return TUpdateFileOutcome::Read;
 }
 

@@ -58,10 +58,11 @@ bool HasUpdateFileExtension(std::string_view name);
 // not a regular file (a FIFO, device, socket or directory is refused without
 // opening it, so nothing blocks); the tables are then unchanged. A damaged
 // file of the right size gives ShapeRefused, with the fault in `fault` when
-// one is given, and changes nothing.
+// one is given, and changes nothing. When the file is Read, `bytes` (when
+// given) receives the very bytes the tables were filled from.
 TUpdateFileOutcome ReadUpdateFile(const std::optional<std::string>& chosen, TImage& image,
                                   const std::function<void()>& extensionAccepted = {},
-                                  TUpdateFileFault* fault = nullptr);
+                                  TUpdateFileFault* fault = nullptr, std::string* bytes = nullptr);
 
 // Fills rows 1..4097 of both tables from the file's text by the reader's rules
 // (LF or CR LF line ends, short and long lines, empty lines past the end).

@@ -96,6 +96,12 @@ TPortProblem DiagnosePortError(const std::string& name, int code, const TPortRoo
   if (problem.kind == TPortProblemKind::None) return problem;
   const std::vector<TPortInfo> ports = ListPorts(roots);
   problem.devicePath = DevicePathOf(name, ports);
+  // A Unix socket refuses to open with "no such device" (ENXIO): it is there,
+  // but no serial port, rather than a port missing from this computer.
+  struct stat info {};
+  if (problem.kind == TPortProblemKind::NotFound && ::stat(problem.devicePath.c_str(), &info) == 0 &&
+      S_ISSOCK(info.st_mode))
+    problem.kind = TPortProblemKind::NotSerialPort;
   if (problem.kind == TPortProblemKind::PermissionDenied) ReadOwnership(problem);
   if (problem.kind == TPortProblemKind::NotFound) {
     for (const TPortInfo& port : ports)

@@ -12,7 +12,7 @@ enum class TPortProblemKind {
   None,              // nothing a user can fix is known
   PermissionDenied,  // the device file is not open to this user
   Busy,              // another program holds the port
-  NotSerialPort,     // the file opened but is no serial port
+  NotSerialPort,     // the name is there but no serial port (a plain file, a Unix socket)
   NotFound,          // no device under that name, or no hardware behind it
 };
 

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   googletest libgtest-dev libgmock-dev
+  # JSON for qvflash's record and results, and the tests that read them
+  nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   xvfb xauth fonts-dejavu-core
   # Qt's Russian texts and the stand-in for the window's "MS Sans Serif"

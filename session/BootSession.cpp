@@ -99,13 +99,18 @@ void TBootSession::SerialPort1RxChar(int count) {
     case stDataFlash: DataFlashAcknowledged(); break;
     case stPageSelect: PageSelectAcknowledged(); break;
     case stProgramBlock: BlockAcknowledged(); break;
-    case stHandshake: Handshake(received[0]); break;
+    case stHandshake: Handshake(received); break;
     default: break;
   }
 }
 
-void TBootSession::Handshake(std::uint8_t firstByte) {
-  if (firstByte == 0x55 && state_.HandshakeStage == 0) {
+void TBootSession::Handshake(const std::vector<std::uint8_t>& received) {
+  // A line at power-on can put glitch bytes before the greeting in the same
+  // read: while the greeting is awaited they are skipped. From the greeting
+  // on, only the first byte of a notification counts.
+  const bool greeting = std::find(received.begin(), received.end(), 0x55) != received.end();
+  const std::uint8_t firstByte = received.front();
+  if (greeting && state_.HandshakeStage == 0) {
     panes_.SetResponseLamp(true);
     state_.HandshakeStage = 1;
     port_.WriteBytes(HandshakeAck, sizeof HandshakeAck);
@@ -158,9 +163,9 @@ std::vector<std::string> TBootSession::DataFlashListing() const {
   return lines;
 }
 
-void TBootSession::StartDataFlashPhase() {
-  panes_.SetCommandListing(panes_.ShowsCommandListingText() ? DataFlashListing()
-                                                          : std::vector<std::string>(DataFlashBlocks));
+void TBootSession::BeginPhase(std::vector<std::string> (TBootSession::*listing)() const, int lines) {
+  // Panes that only count the listing are spared its text.
+  panes_.SetCommandListing(panes_.ShowsCommandListingText() ? (this->*listing)() : std::vector<std::string>(lines));
   state_.PageIndex = 0;
   state_.HandshakeStage = 0;
   state_.ReceivedLength = 0;
@@ -168,6 +173,10 @@ void TBootSession::StartDataFlashPhase() {
   panes_.SetGaugeMax(panes_.CommandListingLineCount());
   panes_.SetGaugeProgress(0);
   state_.Response.clear();
+}
+
+void TBootSession::StartDataFlashPhase() {
+  BeginPhase(&TBootSession::DataFlashListing, DataFlashBlocks);
   const std::string text =
       "66" + Hex(state_.PageIndex * 8, 4) + BlockText(image_.StringGrid2, state_.PageIndex * 8 + 1);
   state_.PageIndex = 1;
@@ -215,16 +224,7 @@ std::vector<std::string> TBootSession::ProgramListing() const {
 
 void TBootSession::StartProgramPhase() {
   panes_.SetStatusText(kLoadingProgram);
-  panes_.SetCommandListing(panes_.ShowsCommandListingText() ? ProgramListing()
-                                                          : std::vector<std::string>(ProgramPhaseFrames));
-  state_.PageIndex = 0;
-  state_.BlockStep = 0;
-  state_.HandshakeStage = 0;
-  state_.ReceivedLength = 0;
-  state_.FramesSent = 0;
-  panes_.SetGaugeMax(ProgramPhaseFrames);
-  panes_.SetGaugeProgress(0);
-  state_.Response.clear();
+  BeginPhase(&TBootSession::ProgramListing, ProgramPhaseFrames);
   state_.BlockStep = 1;
   const std::string text = "11 00 00";
   panes_.SetLastCommand(text);

@@ -40,7 +40,9 @@ public:
 private:
   std::vector<std::uint8_t> ReadWaitingBytes(int count);
   bool AssembleResponse(const std::string& hex, int count);
-  void Handshake(std::uint8_t firstByte);
+  void Handshake(const std::vector<std::uint8_t>& received);
+  // What both loading phases reset as they begin: listing, counters, gauge, response.
+  void BeginPhase(std::vector<std::string> (TBootSession::*listing)() const, int lines);
   void StartDataFlashPhase();
   void DataFlashAcknowledged();
   void SendDataFlashBlock();

@@ -71,9 +71,14 @@ TEST(WindowPrograms, HelpVersionAndNoDisplayWithoutAWindow) {
     EXPECT_EQ(Lines(run.output), 1u) << run.output;
     EXPECT_EQ(run.output.rfind(name + ": нет экрана для окна", 0), 0u) << run.output;
   }
+  // A usage error: the error and where to read more, not the whole help.
   const ProgramRun bad = RunProgram(std::string(QVLOADER_PATH) + " --fast");
   EXPECT_EQ(bad.status, 1) << bad.output;
-  EXPECT_NE(bad.output.find("unknown option --fast"), std::string::npos) << bad.output;
+  EXPECT_EQ(bad.output, "qvloader: unknown option '--fast'\nTry 'qvloader --help'.\n");
+  // The demo says that it is the demo.
+  const ProgramRun demo = RunProgram(noDisplay + QVDEMO_PATH + " --help");
+  EXPECT_NE(demo.output.find("Симулятор"), std::string::npos) << demo.output;
+  EXPECT_EQ(demo.output.find("записывает файл обновления в БК"), std::string::npos) << demo.output;
 }
 
 TEST(WindowPrograms, CommandLine) {
@@ -85,6 +90,26 @@ TEST(WindowPrograms, CommandLine) {
   EXPECT_NE(ParseWindowCommandLine(3, two).error, "");
   const char* dashed[] = {"qvloader", "--", "--odd.qv"};
   EXPECT_EQ(ParseWindowCommandLine(3, dashed).file, "--odd.qv");
+  // Qt's options with one dash or two, with or without "="; ours bundle.
+  const char* mixed[] = {"qvdemo", "--style=fusion", "-reverse", "a.qv", "-hv"};
+  line = ParseWindowCommandLine(5, mixed);
+  EXPECT_EQ(line.error, "");
+  EXPECT_EQ(line.file, "a.qv");
+  EXPECT_TRUE(line.help && line.version);
+  // Without a display in the environment, a platform named in any form still counts.
+  std::vector<std::pair<const char*, std::string>> saved;
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    saved.emplace_back(name, value ? value : "");
+    ::unsetenv(name);
+  }
+  const char* platform[] = {"qvloader", "--platform=offscreen"};
+  EXPECT_EQ(MissingDisplayReason(2, platform), "");
+  EXPECT_NE(MissingDisplayReason(2, mixed), "") << "a style is no display";
+  for (const auto& [name, value] : saved)
+    if (!value.empty()) ::setenv(name, value.c_str(), 1);
+  const char* unknown[] = {"qvloader", "-nosuch", "a.qv"};
+  EXPECT_EQ(ParseWindowCommandLine(3, unknown).error, "unknown option '-nosuch'");
 }
 
 TEST(DemoSample, KeptInTheUsersDataFolder) {

@@ -1,7 +1,7 @@
 #pragma once
 // What the qvflash tests share: a run of the tool in this process, files
-// read whole, a device played by hand on a pseudo-terminal, and a strict
-// little JSON reader (what qvflash writes must parse).
+// read whole, a device played by hand on a pseudo-terminal, and the JSON
+// reader for what qvflash writes.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -10,12 +10,13 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "FlashOptions.h"
 #include "FlashRun.h"
@@ -104,98 +105,5 @@ private:
   std::thread thread_;
 };
 
-// Objects, arrays, strings, numbers and null: what qvflash writes.
-struct TJson {
-  enum TKind { Null, Number, String, Array, Object } kind = Null;
-  double number = 0;
-  std::string text;
-  std::vector<TJson> items;
-  std::map<std::string, TJson> fields;
-  const TJson& operator[](const std::string& key) const { return fields.at(key); }
-  const TJson& operator[](std::size_t i) const { return items.at(i); }
-
-  // Throws std::runtime_error on anything that is not one well-formed document.
-  static TJson Parse(std::string_view text) {
-    std::size_t at = 0;
-    TJson value = Value(text, at);
-    Skip(text, at);
-    if (at != text.size()) Fail("text after the document", at);
-    return value;
-  }
-
-private:
-  [[noreturn]] static void Fail(const std::string& what, std::size_t at) {
-    throw std::runtime_error("JSON: " + what + " at " + std::to_string(at));
-  }
-  static void Skip(std::string_view t, std::size_t& at) {
-    while (at < t.size() && std::string_view(" \n\r\t").find(t[at]) != std::string_view::npos) ++at;
-  }
-  static bool Take(std::string_view t, std::size_t& at, char c) {
-    Skip(t, at);
-    return at < t.size() && t[at] == c ? (++at, true) : false;
-  }
-  static TJson Value(std::string_view t, std::size_t& at) {
-    Skip(t, at);
-    TJson v;
-    if (Take(t, at, '{')) {
-      v.kind = Object;
-      if (Take(t, at, '}')) return v;
-      do {
-        Skip(t, at);
-        const std::string key = Text(t, at);
-        if (!Take(t, at, ':')) Fail("expected ':'", at);
-        v.fields[key] = Value(t, at);
-      } while (Take(t, at, ','));
-      if (!Take(t, at, '}')) Fail("expected '}'", at);
-    } else if (Take(t, at, '[')) {
-      v.kind = Array;
-      if (Take(t, at, ']')) return v;
-      do v.items.push_back(Value(t, at));
-      while (Take(t, at, ','));
-      if (!Take(t, at, ']')) Fail("expected ']'", at);
-    } else if (at < t.size() && t[at] == '"') {
-      v.kind = String;
-      v.text = Text(t, at);
-    } else if (t.substr(at, 4) == "null") {
-      at += 4;
-    } else {
-      v.kind = Number;
-      std::size_t used = 0;
-      try {
-        v.number = std::stod(std::string(t.substr(at, 32)), &used);
-      } catch (const std::exception&) {
-        Fail("unexpected character", at);
-      }
-      at += used;
-    }
-    return v;
-  }
-  static std::string Text(std::string_view t, std::size_t& at) {
-    if (at >= t.size() || t[at] != '"') Fail("expected a string", at);
-    std::string out;
-    for (++at;; ++at) {
-      if (at >= t.size()) Fail("unterminated string", at);
-      const char c = t[at];
-      if (c == '"') return ++at, out;
-      if (static_cast<unsigned char>(c) < 0x20) Fail("raw control byte in a string", at);
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      const char e = t.at(++at);
-      const std::string_view plain = "\"\\/bfnrt", meant = "\"\\/\b\f\n\r\t";
-      if (plain.find(e) != std::string_view::npos) {
-        out += meant[plain.find(e)];
-        continue;
-      }
-      if (e != 'u' || at + 4 >= t.size()) Fail("bad escape", at);
-      const unsigned code = static_cast<unsigned>(std::stoul(std::string(t.substr(at + 1, 4)), nullptr, 16));
-      at += 4;
-      if (code < 0x80) out += static_cast<char>(code);
-      else if (code < 0x800) out += {static_cast<char>(0xC0 | code >> 6), static_cast<char>(0x80 | (code & 0x3F))};
-      else
-        out += {static_cast<char>(0xE0 | code >> 12), static_cast<char>(0x80 | (code >> 6 & 0x3F)),
-                static_cast<char>(0x80 | (code & 0x3F))};
-    }
-  }
-};
+// What qvflash writes must parse as JSON, strictly (well-formed UTF-8 too).
+using TJson = nlohmann::json;

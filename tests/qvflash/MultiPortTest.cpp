@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -27,6 +29,44 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The real qvflash in a child process with the given standard output and
+// error (-1: /dev/null); the child is killed if the test ends first.
+class TChild {
+public:
+  TChild(const std::vector<std::string>& args, int out, int err) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(out >= 0 ? out : null, 1);
+      ::dup2(err >= 0 ? err : null, 2);
+      std::vector<char*> argv{const_cast<char*>(QVFLASH_PATH)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(QVFLASH_PATH, argv.data());
+      ::_exit(127);
+    }
+  }
+  ~TChild() {
+    if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+  }
+  pid_t Pid() const { return pid_; }
+  // The exit status, or -1 when it did not end within `limit`.
+  int Wait(std::chrono::seconds limit = 20s) {
+    int status = 0;
+    for (auto until = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < until;) {
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = 0;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+
+private:
+  pid_t pid_ = -1;
+};
+
 class MultiPort : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -43,16 +83,16 @@ protected:
   std::vector<TJson> RecordLines() {
     std::vector<TJson> records;
     for (const std::string& line : Lines(Slurp(record_))) {
-      records.push_back(TJson::Parse(line));
+      records.push_back(TJson::parse(line));
       const TJson& r = records.back();
       for (const char* field : {"time", "host", "user", "port", "device", "serial", "file", "size", "sha256", "outcome",
                                 "status", "frames", "seconds", "message"})
-        EXPECT_EQ(r.fields.count(field), 1u) << field << " missing in " << line;
-      EXPECT_EQ(r["time"].text.size(), 24u) << r["time"].text;  // 2024-05-17T09:41:07.250Z
-      EXPECT_EQ(r["time"].text.back(), 'Z');
-      EXPECT_EQ(r["file"].text, file_);
-      EXPECT_EQ(r["size"].number, 278596);
-      EXPECT_EQ(r["sha256"].text, Sha256Hex(Slurp(file_)));
+        EXPECT_EQ(r.count(field), 1u) << field << " missing in " << line;
+      EXPECT_EQ(r.at("time").get<std::string>().size(), 24u) << r.at("time").get<std::string>();  // 2024-05-17T09:41:07.250Z
+      EXPECT_EQ(r.at("time").get<std::string>().back(), 'Z');
+      EXPECT_EQ(r.at("file").get<std::string>(), file_);
+      EXPECT_EQ(r.at("size").get<double>(), 278596);
+      EXPECT_EQ(r.at("sha256").get<std::string>(), Sha256Hex(Slurp(file_)));
     }
     return records;
   }
@@ -84,17 +124,17 @@ TEST_F(MultiPort, ThreeDevicesAtOnceEachReceiveEveryBlock) {
   EXPECT_EQ(run.status, exSuccess) << run.err;
   for (const auto& sim : sims) ExpectWholeImage(*sim, image_);
 
-  const TJson document = TJson::Parse(run.out);
-  EXPECT_EQ(document["file"]["sha256"].text, Sha256Hex(Slurp(file_)));
-  EXPECT_EQ(document["status"].number, 0);
-  ASSERT_EQ(document["results"].items.size(), 3u);
+  const TJson document = TJson::parse(run.out);
+  EXPECT_EQ(document.at("file").at("sha256").get<std::string>(), Sha256Hex(Slurp(file_)));
+  EXPECT_EQ(document.at("status").get<double>(), 0);
+  ASSERT_EQ(document.at("results").size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
-    const TJson& r = document["results"][i];
-    EXPECT_EQ(r["port"].text, sims[i]->SlavePath()) << "in the order given";
-    EXPECT_EQ(r["outcome"].text, "ok");
-    EXPECT_EQ(r["frames"].number, 1112);
-    EXPECT_GT(r["seconds"].number, 0);
-    EXPECT_EQ(r["description"].kind, TJson::Null) << "a pseudo-terminal is no adapter";
+    const TJson& r = document.at("results").at(i);
+    EXPECT_EQ(r.at("port").get<std::string>(), sims[i]->SlavePath()) << "in the order given";
+    EXPECT_EQ(r.at("outcome").get<std::string>(), "ok");
+    EXPECT_EQ(r.at("frames").get<double>(), 1112);
+    EXPECT_GT(r.at("seconds").get<double>(), 0);
+    EXPECT_TRUE(r.at("description").is_null()) << "a pseudo-terminal is no adapter";
   }
   // Plain lines carry their port's name; the summary names each port's outcome.
   EXPECT_NE(run.err.find(sims[1]->SlavePath() + ": Загрузка завершена"), std::string::npos) << run.err;
@@ -120,22 +160,22 @@ TEST_F(MultiPort, OneStallsOneHangsUpTheOthersFinish) {
   EXPECT_EQ(run.status, exStall) << run.err;
   ExpectWholeImage(*sims[0], image_);
   ExpectWholeImage(*sims[2], image_);
-  const TJson document = TJson::Parse(run.out);
-  ASSERT_EQ(document["results"].items.size(), 4u);
+  const TJson document = TJson::parse(run.out);
+  ASSERT_EQ(document.at("results").size(), 4u);
   const char* outcomes[] = {"ok", "stall", "ok", "device-lost"};
   const int statuses[] = {0, 5, 0, 6};
   for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(document["results"][i]["outcome"].text, outcomes[i]) << i;
-    EXPECT_EQ(document["results"][i]["status"].number, statuses[i]) << i;
+    EXPECT_EQ(document.at("results").at(i).at("outcome").get<std::string>(), outcomes[i]) << i;
+    EXPECT_EQ(document.at("results").at(i).at("status").get<double>(), statuses[i]) << i;
   }
-  EXPECT_EQ(document["results"][1]["frames"].number, 49);
-  EXPECT_NE(document["results"][1]["message"].text.find("stalled at data-flash block at 0x0188"), std::string::npos);
+  EXPECT_EQ(document.at("results").at(1).at("frames").get<double>(), 49);
+  EXPECT_NE(document.at("results").at(1).at("message").get<std::string>().find("stalled at data-flash block at 0x0188"), std::string::npos);
   EXPECT_NE(run.err.find(sims[3]->SlavePath() + ": device-lost (status 6)"), std::string::npos) << run.err;
 
   const std::vector<TJson> records = RecordLines();
   ASSERT_EQ(records.size(), 4u);
   int stalls = 0;
-  for (const TJson& r : records) stalls += r["outcome"].text == "stall";
+  for (const TJson& r : records) stalls += r.at("outcome").get<std::string>() == "stall";
   EXPECT_EQ(stalls, 1);
 }
 
@@ -147,8 +187,8 @@ TEST_F(MultiPort, RecordIsAppendedNeverTruncatedAndMustBeWritable) {
   }
   const std::vector<TJson> records = RecordLines();
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[1]["outcome"].text, "ok");
-  EXPECT_EQ(records[1]["status"].number, 0);
+  EXPECT_EQ(records.at(1).at("outcome").get<std::string>(), "ok");
+  EXPECT_EQ(records.at(1).at("status").get<double>(), 0);
 
   TBootLoaderSim untouched;
   untouched.Start();
@@ -249,18 +289,99 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
 
   const std::vector<TJson> records = RecordLines();
   ASSERT_EQ(records.size(), 5u) << Slurp(err.string());
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(records[i]["outcome"].text, "ok") << i;
-  EXPECT_EQ(records[4]["port"].text, slow.SlavePath());
-  EXPECT_EQ(records[4]["outcome"].text, "interrupted");
-  EXPECT_EQ(records[4]["status"].number, exInterrupted);
-  EXPECT_GT(records[4]["frames"].number, 0);
-  const TJson document = TJson::Parse(Slurp(out.string()));
-  EXPECT_EQ(document["results"].items.size(), 5u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(records.at(i).at("outcome").get<std::string>(), "ok") << i;
+  EXPECT_EQ(records.at(4).at("port").get<std::string>(), slow.SlavePath());
+  EXPECT_EQ(records.at(4).at("outcome").get<std::string>(), "interrupted");
+  EXPECT_EQ(records.at(4).at("status").get<double>(), exInterrupted);
+  EXPECT_GT(records.at(4).at("frames").get<double>(), 0);
+  const TJson document = TJson::parse(Slurp(out.string()));
+  EXPECT_EQ(document.at("results").size(), 5u);
   const std::string text = Slurp(err.string());
   EXPECT_NE(text.find("summary:\n  " + link + ": 4 ok, 0 failed\n  " + slow.SlavePath() + ": 0 ok, 1 failed"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find(link + ": device 4: ok"), std::string::npos) << text;
+}
+
+// A record or log that cannot take what is written is never lost silently:
+// a FIFO without a reader is refused at once (with a reader it works), a
+// full disk or a closed pipe for the document makes the status 8.
+TEST_F(MultiPort, OutputsThatCannotBeWrittenAreNotLostSilently) {
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const char* option : {"--record", "--log"}) {
+    const RunOutput refused = Run({"--simulate", option, fifo, file_});
+    EXPECT_EQ(refused.status, exUsage) << option;
+    EXPECT_NE(refused.err.find(fifo + ": a FIFO that no program reads"), std::string::npos) << refused.err;
+  }
+  std::string read;
+  std::thread reader([&] { read = Slurp(fifo); });
+  std::this_thread::sleep_for(100ms);  // the reader opens first
+  EXPECT_EQ(Run({"--simulate", "--quiet", "--record", fifo, file_}).status, exSuccess);
+  reader.join();
+  EXPECT_NE(read.find("\"outcome\":\"ok\""), std::string::npos) << read;
+
+  RunOutput full = Run({"--simulate", "--quiet", "--record", "/dev/full", file_});
+  EXPECT_EQ(full.status, exResultsLost);
+  EXPECT_NE(full.err.find("the record of this device could not be written to /dev/full: No space left on device"),
+            std::string::npos)
+      << full.err;
+
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  ::close(pipe[0]);  // nobody will read the document
+  const fs::path err = dir_ / "err";
+  const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  TChild child({"--simulate", "--quiet", "--json", file_}, pipe[1], errFd);
+  ::close(pipe[1]);
+  ::close(errFd);
+  EXPECT_EQ(child.Wait(), exResultsLost) << "not killed by SIGPIPE";
+  EXPECT_NE(Slurp(err.string()).find("the results could not be written to standard output: Broken pipe"),
+            std::string::npos)
+      << Slurp(err.string());
+}
+
+// SIGHUP (the terminal of a station closed), SIGQUIT and SIGUSR1 stop a run
+// as SIGTERM does: the load under way is recorded as interrupted.
+TEST_F(MultiPort, HangUpAndOtherSignalsStopLikeSigterm) {
+  for (const int signal : {SIGHUP, SIGQUIT, SIGUSR1}) {
+    TSimOptions paced;
+    paced.Baud = 38400;
+    TBootLoaderSim sim(paced);
+    sim.Start();
+    const std::string record = (dir_ / ("record-" + std::to_string(signal))).string();
+    TChild child({"--port", sim.SlavePath(), "--record", record, file_}, -1, -1);
+    for (auto until = std::chrono::steady_clock::now() + 20s;
+         sim.Result().FramesReceived < 5 && std::chrono::steady_clock::now() < until;)
+      std::this_thread::sleep_for(10ms);
+    ::kill(child.Pid(), signal);
+    EXPECT_EQ(child.Wait(), exInterrupted) << ::strsignal(signal);
+    const std::vector<std::string> lines = Lines(Slurp(record));
+    ASSERT_EQ(lines.size(), 1u) << ::strsignal(signal);
+    EXPECT_EQ(TJson::parse(lines[0]).at("outcome").get<std::string>(), "interrupted");
+  }
+}
+
+// A terminal or pipe that takes no output holds up no load: the device gets
+// its whole image while qvflash's stderr is not read.
+TEST_F(MultiPort, OutputThatIsNotReadHoldsUpNoLoad) {
+  TBootLoaderSim sim;
+  sim.Start();
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  TChild child({"--verbose", "--port", sim.SlavePath(), file_}, -1, pipe[1]);
+  ::close(pipe[1]);
+  // Every command and answer, far more than the pipe holds, waits unread.
+  EXPECT_TRUE(sim.WaitFinished(20s));
+  EXPECT_TRUE(sim.Result().Complete());
+  std::thread drain([&] {
+    char buffer[65536];
+    while (::read(pipe[0], buffer, sizeof buffer) > 0) {
+    }
+  });
+  EXPECT_EQ(child.Wait(), exSuccess);
+  drain.join();
+  ::close(pipe[0]);
 }
 
 }  // namespace

@@ -49,11 +49,19 @@ TEST_F(Fixture, GreetingIsLoggedAndAcknowledgedOnce) {
   EXPECT_EQ(port.writes.size(), 1u) << "a second greeting writes nothing";
 }
 
-TEST_F(Fixture, HandshakeLooksOnlyAtTheFirstByteOfANotification) {
+// Glitch bytes before the greeting in the same read are skipped; after the
+// greeting only a notification's first byte counts.
+TEST_F(Fixture, GreetingBehindGlitchBytesThenOnlyTheFirstByteCounts) {
   Notify({0xAA});  // before any greeting: ignored
   EXPECT_TRUE(port.writes.empty());
   EXPECT_FALSE(panes.lamp);
-  Notify({0x55, 0xAA});  // the 0xAA is not first: only the acknowledgement goes out
+  Notify({0x00, 0xFF, 0x13});  // a line powering up, no greeting yet
+  EXPECT_TRUE(port.writes.empty());
+  Notify({0x00, 0xFF, 0x13, 0x55, 0xAA});  // the greeting behind them; its 0xAA is not first
+  ASSERT_EQ(port.writes.size(), 1u);
+  EXPECT_EQ(port.writes[0], (Bytes{0x55, 0x33, 0xCC}));
+  EXPECT_TRUE(panes.lamp);
+  Notify({0x00, 0x55});  // a greeting after the first byte once acknowledged: nothing more
   EXPECT_EQ(port.writes.size(), 1u);
   EXPECT_EQ(session.State().HandshakeStage, 1);
   Notify({0x00, 0xAA});

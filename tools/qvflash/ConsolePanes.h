@@ -19,11 +19,13 @@ public:
                 int lineBaud);
 
   std::string portName;  // the device the session opens
-  std::string label;     // the port as the user named it, for its live line
+  bool opened = false;   // the port opened: its row shows a bar from then on
   bool switchOn = false;
   // Bytes moved so far, for the effective rate (set by the run loop).
   std::int64_t bytesMoved = 0;
-  // What the port is doing, for its live line when several ports run ("waiting", "data flash", "ok", ...).
+  // What the port is doing, for its live line: "opening", "no port",
+  // "waiting", "handshake", "data flash", "program", "done", then the
+  // outcome's word (or "stopped").
   std::string phase = "opening";
   // Devices done on this port so far (station), for its live line.
   int devicesOk = 0, devicesFailed = 0;
@@ -55,15 +57,22 @@ public:
   // Frames acknowledged over the whole load (0..1112), as the gauge shows them.
   int FramesDone() const { return framesDone_; }
 
+  // A live line is shown (on a terminal, unless quiet).
+  bool Live() const;
   // Redraws the progress display (at most every 100 ms on a terminal, once
   // per tenth of the load in plain mode); `force` redraws the live line now.
   void ShowProgress(bool force = false);
+  // The attempt has ended: with several ports the row keeps its outcome;
+  // a port alone loses its live line, so that the outcome's message is the
+  // last line. In plain mode the last progress line, if the device spoke.
+  void EndProgress(bool deviceSpoke);
   // A message of the run itself (errors, summary), printed even when quiet if `always`.
   void Message(const std::string& text, bool always = false);
 
 private:
   std::string ProgressText() const;
   std::string LiveLine() const;
+  double Elapsed() const;
 
   TConsole& console_;
   int port_;
@@ -77,6 +86,8 @@ private:
   int framesDone_ = 0;
   int responses_ = 0;
   int lastPlainTenth_ = -1;
+  bool ended_ = false;  // EndProgress has run
   std::string lastCommand_;
+  // Since the port was taken up; from the handshake on, since the load began.
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };

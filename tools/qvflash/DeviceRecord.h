@@ -3,7 +3,6 @@
 // JSON line each, appended and synced) and the results document (--json).
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -47,11 +46,18 @@ std::string RecordLine(const TAttempt& attempt, const TFileFacts& file, const TS
 // The --json document: {"file": {...}, "results": [...], "status": N}.
 std::string ResultsDocument(const TFileFacts& file, const std::vector<TAttempt>& attempts, int status);
 
+// Opens `path` for writing (creating it 0644 when missing; `flags` adds
+// O_APPEND or O_TRUNC) without waiting for a FIFO's reader. Throws
+// std::runtime_error "PATH: why not".
+int OpenForWriting(const std::string& path, int flags);
+
 // The record file, opened for appending only: a line goes out in one write
-// and is synced to the disk before Append returns. Any thread.
+// and is synced to the disk before Append returns. Any thread, without a
+// lock: appends of whole lines do not mix.
 class TRecordFile {
 public:
-  // Opens (creating it 0644 when missing); throws std::runtime_error saying why not.
+  // Opens (creating it 0644 when missing); throws std::runtime_error saying why
+  // not, also for a FIFO that no program reads.
   explicit TRecordFile(const std::string& path);
   ~TRecordFile();
   TRecordFile(const TRecordFile&) = delete;
@@ -60,6 +66,6 @@ public:
   bool Append(const std::string& line, std::string& error);
 
 private:
-  std::mutex mutex_;
   int fd_ = -1;
+  bool sync_ = false;  // a file on a disk, not a pipe or a device
 };

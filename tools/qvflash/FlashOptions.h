@@ -14,6 +14,7 @@ enum TExitStatus : int {
   exStall = 5,
   exDeviceLost = 6,
   exInterrupted = 7,
+  exResultsLost = 8,  // a record line or the --json document could not be written
 };
 
 struct TFlashOptions {
@@ -26,7 +27,7 @@ struct TFlashOptions {
   bool listPorts = false;
   bool simulate = false;
   bool dryRun = false;
-  std::optional<int> timeoutMs;  // per response; default derived from the line speed
+  std::optional<int> timeoutMs;  // an answer's allowance beyond its line time
   int greetingTimeoutS = 30;
   std::string logFile;
   bool quiet = false;
@@ -35,10 +36,10 @@ struct TFlashOptions {
   bool version = false;
 };
 
-// Parses argv; throws std::invalid_argument with a message for bad usage.
+// Parses argv; throws EUsageError (a std::invalid_argument) with a message for bad usage.
 TFlashOptions ParseFlashOptions(int argc, const char* const argv[]);
 const char* FlashUsage();
 
-// Default per-response time-out: the longest exchange (a 131-byte frame and its
-// 132-byte answer) at 10 bits a byte on the line, plus a margin for the device.
-int DefaultResponseTimeoutMs(int baud);
+// How much later than its time on the line (the frame and its answer at 10
+// bits a byte) an answer may arrive by default: the device's own work.
+inline constexpr int DefaultResponseTimeoutMs() { return 500; }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string.h>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -44,45 +45,25 @@ std::string DescribeFault(const TUpdateFileFault& fault) {
   return text + ")";
 }
 
-// The file's bytes as they are now; empty when they cannot be read.
-std::string FileBytes(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    if (bytes.size() > UpdateFileSize) break;
-  }
-  ::close(fd);
-  return bytes;
-}
-
-// The tables hold their hex digits in capitals, a file may not: letters are
-// compared in either case (ASCII only, as the file's text is).
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  if (a == b) return true;  // the usual file, compared at memcmp speed
-  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
-}
-
-// Blocks SIGINT and SIGTERM for the run (its threads inherit that) and
-// takes them from a descriptor instead; puts everything back at the end.
+// Blocks the signals that would end the run (SIGINT, SIGTERM, SIGHUP when
+// the terminal goes, SIGQUIT, SIGUSR1, SIGUSR2) for the run, and its threads
+// inherit that; they are taken from a descriptor instead, so that every load
+// under way is recorded as interrupted. SIGPIPE is ignored: a closed pipe is
+// a write error, reported. Everything is put back at the end.
 class TStopSignals {
 public:
   TStopSignals() {
     sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) sigaddset(&set_, signal);
     ::pthread_sigmask(SIG_BLOCK, &set_, &previous_);
     fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &previousPipe_);
   }
   ~TStopSignals() {
     if (fd_ >= 0) ::close(fd_);
+    ::sigaction(SIGPIPE, &previousPipe_, nullptr);
     ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
   }
   int Fd() const { return fd_; }
@@ -94,8 +75,30 @@ public:
 
 private:
   sigset_t set_{}, previous_{};
+  struct sigaction previousPipe_ {};
   int fd_ = -1;
 };
+
+// A file the run writes to (--record, --log). One that cannot be opened is a
+// usage error, found before any port is opened: null, with the reason said.
+template <class TFile>
+std::unique_ptr<TFile> OpenOutput(const std::string& path, std::FILE* err) {
+  try {
+    return std::make_unique<TFile>(path);
+  } catch (const std::exception& e) {
+    std::fprintf(err, "qvflash: %s\n", PrintableText(e.what()).c_str());
+    return nullptr;
+  }
+}
+
+// Writes the --json document; false, with the reason said, when it did not get out whole.
+bool WriteDocument(const std::string& document, std::FILE* out, std::FILE* err) {
+  errno = 0;
+  if (std::fputs(document.c_str(), out) >= 0 && std::fflush(out) == 0) return true;
+  std::fprintf(err, "qvflash: the results could not be written to standard output: %s\n",
+               errno != 0 ? std::strerror(errno) : "write error");
+  return false;
+}
 
 // The run's status: with --station the first failed device of the first
 // port that had one, otherwise the first port that did not succeed.
@@ -113,13 +116,13 @@ void PrintSummary(const std::vector<std::unique_ptr<TPortWorker>>& workers, bool
     if (station) {
       const auto ok = std::count_if(attempts.begin(), attempts.end(),
                                     [](const TAttempt& a) { return a.status == exSuccess; });
-      console.Line(-1, "  " + worker->Name() + ": " + std::to_string(ok) + " ok, " +
+      console.Line(-1, "  " + PrintableText(worker->Name()) + ": " + std::to_string(ok) + " ok, " +
                            std::to_string(static_cast<long>(attempts.size()) - ok) + " failed", true);
       continue;
     }
     for (const TAttempt& a : attempts) {
       const std::string first = a.message.substr(0, a.message.find('\n'));
-      console.Line(-1, "  " + worker->Name() + ": " + OutcomeWord(a.status) +
+      console.Line(-1, "  " + PrintableText(worker->Name()) + ": " + OutcomeWord(a.status) +
                            (a.status == exSuccess ? "" : " (status " + std::to_string(a.status) + ")") + ": " + first,
                    true);
     }
@@ -129,22 +132,23 @@ void PrintSummary(const std::vector<std::unique_ptr<TPortWorker>>& workers, bool
 }  // namespace
 
 std::string PortHint(const std::string& name, const TPortProblem& problem) {
-  const std::string port =
-      problem.devicePath.empty() || problem.devicePath == name ? name : name + " (" + problem.devicePath + ")";
+  // Every name from outside is shown escaped: a line end in one would start a forged line.
+  const std::string port = PrintableText(
+      problem.devicePath.empty() || problem.devicePath == name ? name : name + " (" + problem.devicePath + ")");
+  const std::string group = PrintableText(problem.group);
   switch (problem.kind) {
     case TPortProblemKind::PermissionDenied:
       if (!problem.groupMayUse)
-        return "hint: " + port + " is open to its owner only" +
-               (problem.group.empty() ? "" : " (group '" + problem.group + "')") +
+        return "hint: " + port + " is open to its owner only" + (group.empty() ? "" : " (group '" + group + "')") +
                ". Ask an administrator for access, e.g. a udev rule with GROUP=\"dialout\", MODE=\"0660\".";
       if (problem.alreadyMember)
-        return "hint: you are in group '" + problem.group + "', which may use " + port +
+        return "hint: you are in group '" + group + "', which may use " + port +
                ", but this login predates it: log out and in again.";
-      return "hint: " + port + " is open to group '" + problem.group + "'. Join it: sudo usermod -aG " +
-             problem.group + " $USER, then log out and in again.";
+      return "hint: " + port + " is open to group '" + group + "'. Join it: sudo usermod -aG " + group +
+             " $USER, then log out and in again.";
     case TPortProblemKind::Busy:
       return "hint: another program holds " + port + "; close it and try again (fuser -v " +
-             (problem.devicePath.empty() ? name : problem.devicePath) + " shows which).";
+             PrintableText(problem.devicePath.empty() ? name : problem.devicePath) + " shows which).";
     case TPortProblemKind::NotSerialPort:
       return "hint: " + port + " is not a serial port.";
     case TPortProblemKind::NotFound: {
@@ -152,8 +156,8 @@ std::string PortHint(const std::string& name, const TPortProblem& problem) {
       if (problem.existingPorts.empty()) return hint + " No serial port is: plug in an adapter.";
       hint += " Ports here:";
       for (const TPortInfo& existing : problem.existingPorts)
-        hint += (&existing == &problem.existingPorts.front() ? " " : ", ") + existing.name +
-                (existing.description.empty() ? "" : " (" + existing.label + ")");
+        hint += (&existing == &problem.existingPorts.front() ? " " : ", ") + PrintableText(existing.name) +
+                (existing.description.empty() ? "" : " (" + PrintableText(existing.label) + ")");
       return hint + ".";
     }
     case TPortProblemKind::None:
@@ -203,9 +207,11 @@ int LoadImage(const std::string& file, TImage& image, TFileFacts& facts, std::FI
   if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) facts.size = static_cast<std::uint64_t>(info.st_size);
   const std::string shown = PrintableText(file);
   image.SetupHeaders();
+  // The file is read once: the digest is of the very bytes the tables hold.
+  std::string bytes;
   try {
     TUpdateFileFault fault;
-    switch (ReadUpdateFile(file, image, {}, &fault)) {
+    switch (ReadUpdateFile(file, image, {}, &fault, &bytes)) {
       case TUpdateFileOutcome::ExtensionIgnored:
         std::fprintf(err, "qvflash: %s: not an update file (the name must end in .qv)\n", shown.c_str());
         return exFileRefused;
@@ -222,54 +228,34 @@ int LoadImage(const std::string& file, TImage& image, TFileFacts& facts, std::FI
     std::fprintf(err, "qvflash: %s: %s\n", shown.c_str(), PrintableText(e.what()).c_str());
     return exFileRefused;
   }
-  // The digest is of the very bytes loaded: read once more, they must be the
-  // text the tables now hold (a file rewritten meanwhile is refused).
-  const std::string bytes = FileBytes(file);
-  if (!SameTextIgnoringCase(bytes, UpdateFileText(image))) {
-    std::fprintf(err, "qvflash: %s: the file changed while it was read; try again\n", shown.c_str());
-    return exFileRefused;
-  }
   facts.size = bytes.size();
   facts.sha256 = Sha256Hex(bytes);
   return exSuccess;
 }
-
 
 int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   if (options.listPorts) {
     PrintPortList(ListPorts(), out);
     return exSuccess;
   }
+  // Before anything else: signals that come while the file is read stop the run too.
+  TStopSignals signals;
   // An unwritable record is found out before anything else happens.
   std::unique_ptr<TRecordFile> record;
-  if (!options.recordFile.empty()) {
-    try {
-      record = std::make_unique<TRecordFile>(options.recordFile);
-    } catch (const std::exception& e) {
-      std::fprintf(err, "qvflash: %s\n", PrintableText(e.what()).c_str());
-      return exUsage;
-    }
-  }
+  if (!options.recordFile.empty() && !(record = OpenOutput<TRecordFile>(options.recordFile, err))) return exUsage;
   TRunShared shared;
   TImage image;
   if (const int status = LoadImage(options.file, image, shared.file, err); status != exSuccess) {
-    if (options.json) std::fputs(ResultsDocument(shared.file, {}, status).c_str(), out);
+    if (options.json && !WriteDocument(ResultsDocument(shared.file, {}, status), out, err)) return exResultsLost;
     return status;
   }
   if (options.dryRun) {
     PrintDryRun(image, out);
     return exSuccess;
   }
-  std::unique_ptr<TTrafficLog> log;
-  try {
-    log = std::make_unique<TTrafficLog>(options.logFile);
-  } catch (const std::exception& e) {
-    std::fprintf(err, "qvflash: %s\n", PrintableText(e.what()).c_str());
-    return exUsage;
-  }
+  const std::unique_ptr<TTrafficLog> log = OpenOutput<TTrafficLog>(options.logFile, err);
+  if (!log) return exUsage;
 
-  // Before any thread starts, so that every thread leaves the signals to this one.
-  TStopSignals signals;
   std::unique_ptr<TBootLoaderSim> simulated;
   std::vector<std::string> devices = options.ports;
   if (options.simulate) {
@@ -312,7 +298,7 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
       const int signal = signals.Take();
       if (signal != 0 && !stopping) {
         stopping = true;
-        console.Line(-1, std::string("qvflash: ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
+        console.Line(-1, std::string("qvflash: SIG") + ::sigabbrev_np(signal) +
                              ": stopping; loads under way end as interrupted", true);
         for (auto& worker : workers) worker->Stop();
       }
@@ -326,13 +312,18 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   ::close(doneFd);
   console.EndLive();
   if (workers.size() > 1 || options.station) PrintSummary(workers, options.station, console);
+  // A run whose results did not all get out says so in its status, whatever became of the loads.
+  bool resultsLost = std::any_of(workers.begin(), workers.end(), [](const auto& w) { return w->RecordLost(); });
+  if (std::string error; !log->Finish(error))
+    console.Line(-1, "qvflash: the log could not be written whole to " + PrintableText(options.logFile) + ": " + error,
+                 true);
+  console.Flush();
   const int status = RunStatus(workers);
   if (options.json) {
     std::vector<TAttempt> attempts;
     for (const auto& worker : workers)
       attempts.insert(attempts.end(), worker->Attempts().begin(), worker->Attempts().end());
-    std::fputs(ResultsDocument(shared.file, attempts, status).c_str(), out);
-    std::fflush(out);
+    resultsLost = !WriteDocument(ResultsDocument(shared.file, attempts, status), out, err) || resultsLost;
   }
-  return status;
+  return resultsLost ? exResultsLost : status;
 }

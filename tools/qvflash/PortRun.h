@@ -52,12 +52,16 @@ public:
   const std::vector<TAttempt>& Attempts() const { return attempts_; }
   const std::string& Name() const { return name_; }
 
+  // After Join: a record line of this port could not be written.
+  bool RecordLost() const { return recordLost_; }
+
 private:
-  struct TDeviceEnd;
+  struct TOutcome;
+  class TDevice;
   void Run();
   bool Stopping() const { return stop_.load(); }
-  // Loads one device. False when the port is done (not in station mode, a
-  // port error, a stop).
+  // Loads one device: opens the port, awaits the outcome, finishes. False
+  // when the port is done (not in station mode, a port error, a stop).
   bool LoadOneDevice(TSerialPort& port, bool first);
   void Report(TAttempt attempt);
   TAttempt NewAttempt() const;
@@ -65,10 +69,13 @@ private:
   const TRunShared& shared_;
   const int index_;
   const std::string name_, device_;
+  const std::string shownName_;  // name_ as messages show it: control bytes escaped
   std::thread thread_;
   std::atomic<bool> stop_{false};
-  std::mutex mutex_;  // runner_
+  // Guards runner_ (Stop wakes it from any thread) and attempts_.
+  std::mutex mutex_;
   std::shared_ptr<TPlainLoopRunner> runner_;
   std::vector<TAttempt> attempts_;
   int ok_ = 0, failed_ = 0;
+  bool recordLost_ = false;
 };

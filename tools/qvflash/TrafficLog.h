@@ -3,7 +3,7 @@
 // ports share one log: each line then names its port (the tag).
 #include <chrono>
 #include <cstdint>
-#include <fstream>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -11,16 +11,22 @@
 
 class TTrafficLog {
 public:
-  // An empty path logs nothing. Throws std::runtime_error when the file cannot be created.
+  // An empty path logs nothing. Throws std::runtime_error when the file
+  // cannot be created (a FIFO that no program reads included).
   explicit TTrafficLog(const std::string& path);
-  bool Enabled() const { return file_.is_open(); }
+  ~TTrafficLog();
+  TTrafficLog(const TTrafficLog&) = delete;
+  TTrafficLog& operator=(const TTrafficLog&) = delete;
+  bool Enabled() const { return file_ != nullptr; }
   // Any thread. An empty tag is left out.
   void Line(const std::string& tag, const char* kind, const std::string& text);
   void Bytes(const std::string& tag, const char* kind, const std::uint8_t* bytes, int count);
+  // Writes out what is buffered; false, with the reason, when some of the log was lost.
+  bool Finish(std::string& error);
 
 private:
   std::mutex mutex_;
-  std::ofstream file_;
+  std::FILE* file_ = nullptr;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
@@ -39,11 +45,13 @@ public:
   std::int64_t BytesWritten() const { return written_; }
   std::int64_t BytesRead() const { return read_; }
   int Writes() const { return writes_; }
+  // Greeting bytes (0x55) among those read: an answer made of them comes from a device that restarted.
+  std::int64_t GreetingBytesRead() const { return greetings_; }
 
 private:
   ISessionPort& port_;
   TTrafficLog& log_;
   std::string tag_;
-  std::int64_t written_ = 0, read_ = 0;
+  std::int64_t written_ = 0, read_ = 0, greetings_ = 0;
   int writes_ = 0;
 };

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "CommandLine.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
 #include "QvVersion.h"
@@ -11,7 +12,8 @@ int main(int argc, char* argv[]) {
   try {
     options = ParseFlashOptions(argc, argv);
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "qvflash: %s\n\n%s", e.what(), FlashUsage());
+    // The error alone, not buried under the whole help.
+    std::fprintf(stderr, "qvflash: %s\n%s\n", e.what(), TryHelpLine("qvflash").c_str());
     return exUsage;
   }
   if (options.help) {

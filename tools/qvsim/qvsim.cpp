@@ -11,8 +11,10 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "BootLoaderSim.h"
+#include "CommandLine.h"
 #include "QvVersion.h"
 #include "SampleImage.h"
 #include "UpdateFile.h"
@@ -48,78 +50,103 @@ const char* const kUsage =
     "1 incomplete or different,\n"
     "2 usage or set-up error.\n";
 
+// A usage error: the error and where to read more, status 2.
+[[noreturn]] void UsageError(const std::string& what) {
+  std::fprintf(stderr, "qvsim: %s\n%s\n", what.c_str(), TryHelpLine("qvsim").c_str());
+  std::exit(2);
+}
+
 int ParseInt(const char* text, const char* option) {
   char* end = nullptr;
   const long v = std::strtol(text, &end, 10);
-  if (!text[0] || *end || v < 0 || v > 100000000) {
-    std::fprintf(stderr, "qvsim: %s needs a number, not '%s'\n", option, text);
-    std::exit(2);
-  }
+  if (!text[0] || *end || v < 0 || v > 100000000)
+    throw EUsageError(std::string(option) + " needs a number, not '" + text + "'");
   return static_cast<int>(v);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  enum : int { oLink = 256, oBaud, oChunk, oRandomChunks, oSeed, oWrongSum, oNoAa, oGarbage, oSilence, oHangup,
+               oRegreet, oRepeat, oWrite, oExpect, oTimeout, oQuiet, oMakeSample, oVersion };
+  const TCommandLineSyntax syntax{"h",
+                                  {{"link", required_argument, nullptr, oLink},
+                                   {"baud", required_argument, nullptr, oBaud},
+                                   {"chunk", required_argument, nullptr, oChunk},
+                                   {"random-chunks", required_argument, nullptr, oRandomChunks},
+                                   {"seed", required_argument, nullptr, oSeed},
+                                   {"wrong-sum", required_argument, nullptr, oWrongSum},
+                                   {"no-aa", required_argument, nullptr, oNoAa},
+                                   {"garbage", required_argument, nullptr, oGarbage},
+                                   {"silence", required_argument, nullptr, oSilence},
+                                   {"hangup", required_argument, nullptr, oHangup},
+                                   {"regreet", no_argument, nullptr, oRegreet},
+                                   {"repeat", required_argument, nullptr, oRepeat},
+                                   {"write", required_argument, nullptr, oWrite},
+                                   {"expect", required_argument, nullptr, oExpect},
+                                   {"timeout", required_argument, nullptr, oTimeout},
+                                   {"quiet", no_argument, nullptr, oQuiet},
+                                   {"make-sample", required_argument, nullptr, oMakeSample},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, oVersion}}};
   TSimOptions options;
-  std::string writePath, expectPath;
+  std::string writePath, expectPath, samplePath;
   int timeoutSeconds = 0;
-  bool quiet = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "qvsim: %s needs a value\n%s", arg.c_str(), kUsage);
-        std::exit(2);
+  bool quiet = false, help = false, version = false;
+  std::vector<std::string> operands;
+  try {
+    operands = ParseCommandLine(argc, argv, syntax, [&](int id, const char* value) {
+      const auto fault = [&](TSimFault kind, const char* option) {
+        options.Fault = kind;
+        options.FaultFrame = ParseInt(value, option);
+      };
+      switch (id) {
+        case oLink: options.LinkPath = value; break;
+        case oBaud: options.Baud = ParseInt(value, "--baud"); break;
+        case oChunk: options.Chunk = ParseInt(value, "--chunk"); break;
+        case oRandomChunks:
+          options.Chunk = ParseInt(value, "--random-chunks");
+          options.RandomChunks = true;
+          break;
+        case oSeed: options.Seed = static_cast<std::uint32_t>(ParseInt(value, "--seed")); break;
+        case oWrongSum: fault(TSimFault::WrongSum, "--wrong-sum"); break;
+        case oNoAa: fault(TSimFault::MissingAA, "--no-aa"); break;
+        case oGarbage: fault(TSimFault::Garbage, "--garbage"); break;
+        case oSilence: fault(TSimFault::Silence, "--silence"); break;
+        case oHangup: fault(TSimFault::HangUp, "--hangup"); break;
+        case oRegreet: options.Regreet = true; break;
+        case oRepeat:
+          options.Devices = ParseInt(value, "--repeat");
+          if (options.Devices < 1) throw EUsageError("--repeat needs at least 1 device");
+          break;
+        case oWrite: writePath = value; break;
+        case oExpect: expectPath = value; break;
+        case oTimeout: timeoutSeconds = ParseInt(value, "--timeout"); break;
+        case oQuiet: quiet = true; break;
+        case oMakeSample: samplePath = value; break;
+        case 'h': help = true; break;
+        case oVersion: version = true; break;
+        default: break;
       }
-      return argv[++i];
-    };
-    auto fault = [&](TSimFault kind) {
-      options.Fault = kind;
-      options.FaultFrame = ParseInt(value(), arg.c_str());
-    };
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
+    });
+  } catch (const EUsageError& e) {
+    UsageError(e.what());
+  }
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (version) {
+    std::printf("qvsim %s\n", QvVersion);
+    return 0;
+  }
+  if (!operands.empty()) UsageError("takes no operands, not '" + operands.front() + "'");
+  if (!samplePath.empty()) {
+    try {
+      std::printf("%s\n", WriteUpdateFile(samplePath, MakeSampleImage(1)).c_str());
       return 0;
-    } else if (arg == "--version") {
-      std::printf("qvsim %s\n", QvVersion);
-      return 0;
-    } else if (arg == "--link") options.LinkPath = value();
-    else if (arg == "--baud") options.Baud = ParseInt(value(), "--baud");
-    else if (arg == "--chunk") options.Chunk = ParseInt(value(), "--chunk");
-    else if (arg == "--random-chunks") {
-      options.Chunk = ParseInt(value(), "--random-chunks");
-      options.RandomChunks = true;
-    } else if (arg == "--seed") options.Seed = static_cast<std::uint32_t>(ParseInt(value(), "--seed"));
-    else if (arg == "--wrong-sum") fault(TSimFault::WrongSum);
-    else if (arg == "--no-aa") fault(TSimFault::MissingAA);
-    else if (arg == "--garbage") fault(TSimFault::Garbage);
-    else if (arg == "--silence") fault(TSimFault::Silence);
-    else if (arg == "--hangup") fault(TSimFault::HangUp);
-    else if (arg == "--regreet") options.Regreet = true;
-    else if (arg == "--repeat") {
-      options.Devices = ParseInt(value(), "--repeat");
-      if (options.Devices < 1) {
-        std::fprintf(stderr, "qvsim: --repeat needs at least 1 device\n");
-        return 2;
-      }
-    }
-    else if (arg == "--write") writePath = value();
-    else if (arg == "--expect") expectPath = value();
-    else if (arg == "--timeout") timeoutSeconds = ParseInt(value(), "--timeout");
-    else if (arg == "--quiet") quiet = true;
-    else if (arg == "--make-sample") {
-      const char* path = value();
-      try {
-        std::printf("%s\n", WriteUpdateFile(path, MakeSampleImage(1)).c_str());
-        return 0;
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "qvsim: %s: %s\n", path, e.what());
-        return 2;
-      }
-    }
-    else {
-      std::fprintf(stderr, "qvsim: unknown option '%s'\n%s", arg.c_str(), kUsage);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "qvsim: %s: %s\n", samplePath.c_str(), e.what());
       return 2;
     }
   }
