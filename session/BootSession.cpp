@@ -33,6 +33,7 @@ void TBootSession::ColorButton4Click() {
       throw;
     }
     port_.SetDtrLine(false);
+    completionSent_ = false;
     state_.HandshakeStage = 0;
     state_.ReceivedLength = 0;
     state_.State = stHandshake;
@@ -295,11 +296,13 @@ void TBootSession::BlockAcknowledged() {
 }
 
 void TBootSession::FinishLoading() {
-  panes_.SetStatusText(kLoadingDone);
   panes_.SetGaugeProgress(static_cast<std::int32_t>(state_.FramesSent));
   panes_.SetSwitchChecked(false);
   port_.WriteBytes(CompletionCommand, sizeof CompletionCommand);
   panes_.SetLastCommand("99 33 CC");
-  port_.Close();
+  // The load is complete only once the completion command has reached the
+  // device: a line that hung up after the last answer has not taken it.
+  completionSent_ = port_.Close();
+  panes_.SetStatusText(completionSent_ ? kLoadingDone : kCompletionNotSent);
   panes_.SetGaugeProgress(0);
 }

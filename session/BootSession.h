@@ -29,6 +29,9 @@ public:
   void SerialPort1RxChar(int count);
 
   const TSessionState& State() const { return state_; }
+  // The last load got as far as the completion command, and the port handed
+  // it to the device before it closed.
+  bool CompletionSent() const { return completionSent_; }
 
   // Converts, records the expected response and writes one frame.
   void SendFrame(const std::string& text);
@@ -73,4 +76,5 @@ private:
   ISessionPanes& panes_;
   TSessionState state_;
   TPreparedBlock prepared_;
+  bool completionSent_ = false;
 };

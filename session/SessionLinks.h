@@ -12,7 +12,9 @@ public:
   virtual ~ISessionPort() = default;
   virtual void SetDeviceName(const std::string& name) = 0;
   virtual void Open() = 0;   // throws on failure
-  virtual void Close() = 0;  // closing a closed port does nothing
+  // Closing a closed port does nothing. True when every byte written since
+  // Open was handed to the device before it closed.
+  virtual bool Close() = 0;
   virtual void SetDtrLine(bool value) = 0;
   // Bytes read into buffer (at most count); 0 when nothing was read.
   virtual int ReadBytes(std::uint8_t* buffer, int count) = 0;

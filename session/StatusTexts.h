@@ -8,6 +8,9 @@ inline constexpr const char* kLoadingDataFlash = "Загрузка в дата-�
 inline constexpr const char* kLoadingProgram = "Загрузка в память программ";
 inline constexpr const char* kLoadingDone = "Загрузка завершена";
 inline constexpr const char* kEmptyResponse = "Внимание!!! Возникла ошибка - перезапустите процесс программирования";
+// Every block was acknowledged, but the line was gone before the completion command got out.
+inline constexpr const char* kCompletionNotSent = "Связь с БК потеряна: команда завершения не передана";
 
-inline constexpr std::array<const char*, 6> kSessionStatusTexts = {
-    kLinkSetUp, kLinkEstablished, kLoadingDataFlash, kLoadingProgram, kLoadingDone, kEmptyResponse};
+inline constexpr std::array<const char*, 7> kSessionStatusTexts = {
+    kLinkSetUp, kLinkEstablished, kLoadingDataFlash, kLoadingProgram, kLoadingDone, kEmptyResponse,
+    kCompletionNotSent};

@@ -475,6 +475,18 @@ void TBootLoaderSim::HandleFrame(const std::uint8_t* frame, int length) {
   Send(response.data(), response.size(), true);
   answered_ = Clock::now();
   awaitingNext_ = true;
+  if (faultHere && options_.Fault == TSimFault::HangUpAfterAnswer) {
+    // Gone at once: only what has already arrived is taken.
+    pollfd p{master_, POLLIN, 0};
+    std::uint8_t rest[16];
+    if (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) && ::read(master_, rest, sizeof rest) >= 3 &&
+        std::memcmp(rest, kCompletion, 3) == 0)
+      HandleFrame(rest, 3);
+    std::lock_guard lock(mutex_);
+    result_.HungUp = true;
+    CloseMaster();
+    loaderOpen_ = false;
+  }
 }
 
 std::string CompareSentRegions(const TImage& expected, const TImage& received) {

@@ -27,6 +27,9 @@ enum class TSimFault {
   Garbage,     // frame FaultFrame gets 40 meaningless bytes instead of its response
   Silence,     // frame FaultFrame gets no response
   HangUp,      // the device hangs up after receiving frame FaultFrame
+  // The device answers frame FaultFrame and hangs up at once, taking only
+  // what has already arrived (the completion command, when the loader was quick).
+  HangUpAfterAnswer,
 };
 
 struct TSimResult;

@@ -59,7 +59,10 @@ public:
   int writes = 0;
   void SetDeviceName(const std::string&) override {}
   void Open() override { open = true, acked = false, writes = 0; }
-  void Close() override { open = false; }
+  bool Close() override {
+    open = false;
+    return true;
+  }
   void SetDtrLine(bool) override {}
   int ReadBytes(std::uint8_t* buffer, int count) override {
     const int n = std::min<int>(count, static_cast<int>(queue.size()));

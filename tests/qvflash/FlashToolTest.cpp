@@ -212,6 +212,34 @@ TEST_F(FlashTool, HangUpRightAfterAnAnswerEndsTheRunAtOnce) {
   }
 }
 
+// The device hangs up as soon as it has answered the last block: the
+// completion command gets out only when the loader was quicker. A run that
+// says "ok" must have handed it over; any other run is a device lost.
+TEST_F(FlashTool, NoCompletionWithoutTheCompletionCommand) {
+  int ok = 0, lostAtTheEnd = 0;
+  for (int round = 0; round < 20; ++round) {
+    TSimOptions options;
+    options.Fault = TSimFault::HangUpAfterAnswer;
+    options.FaultFrame = TBootLoaderSim::kTotalFrames;
+    TBootLoaderSim sim(options);
+    sim.Start();
+    const RunOutput run = Run({"--port", sim.SlavePath(), "--json", file_});
+    sim.Stop();
+    const bool received = sim.Result().CompletionSeen;
+    if (run.status == exSuccess) {
+      ++ok;
+      EXPECT_TRUE(received) << "round " << round << ": \"ok\" without the completion command\n" << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.status, exDeviceLost) << run.err;
+    EXPECT_EQ(TJson::parse(run.out)["results"][0]["outcome"], "device-lost");
+    EXPECT_EQ(run.err.find("load complete"), std::string::npos) << run.err;
+    if (run.err.find("the completion command (99 33 CC) did not get out") != std::string::npos) ++lostAtTheEnd;
+  }
+  RecordProperty("ok", ok);
+  RecordProperty("lost_at_the_completion", lostAtTheEnd);
+}
+
 // Names with control bytes reach the terminal escaped, and JSON well formed.
 TEST_F(FlashTool, ControlBytesInNamesAreShownEscaped) {
   const std::string port = "/dev/qv\x01\x1b[2Jx";

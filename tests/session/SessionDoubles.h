@@ -68,6 +68,7 @@ public:
   std::vector<bool> dtrWrites;
   std::vector<Bytes> writes;  // one entry per WriteBytes while open
   bool failOpen = false;
+  bool lineGoneAtClose = false;  // what was written last never reached the device
 
   // Device behaviour: the fault applies to the response to frame number faultFrame (0-based,
   // counting every frame after the handshake acknowledgement).
@@ -88,12 +89,13 @@ public:
     framesAfterAck_ = 0;
     acked_ = false;
   }
-  void Close() override {
-    if (!isOpen) return;
+  bool Close() override {
+    if (!isOpen) return true;
     isOpen = false;
     ++closes;
     inFlight.clear();
     inQueue.clear();
+    return !lineGoneAtClose;
   }
   void SetDtrLine(bool value) override { dtrWrites.push_back(value); }
   int ReadBytes(std::uint8_t* buffer, int count) override {

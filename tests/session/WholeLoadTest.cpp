@@ -1,6 +1,8 @@
 // Whole loads against the simulated boot loader: every frame, every byte, the final panes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "HexText.h"
 #include "SampleImage.h"
 #include "SessionDoubles.h"
@@ -86,6 +88,26 @@ TEST(WholeLoad, EveryFrameCarriesTheImageInOrder) {
   EXPECT_EQ(rig.panes.statusHistory,
             (std::vector<std::string>{"Установка связи с БК", "Связь с БК установлена", "Загрузка в дата-флешь",
                                       "Загрузка в память программ", "Загрузка завершена"}));
+}
+
+// The line is gone before the completion command reached the device: every
+// block was acknowledged, yet the load is not complete.
+TEST(WholeLoad, ACompletionCommandThatNeverLeftIsNoCompletion) {
+  Rig rig;
+  rig.port.lineGoneAtClose = true;
+  rig.SwitchOn();
+  rig.Run(Delivery(0));
+  EXPECT_FALSE(rig.session.CompletionSent());
+  EXPECT_EQ(rig.panes.status, "Связь с БК потеряна: команда завершения не передана");
+  EXPECT_EQ(std::count(rig.panes.statusHistory.begin(), rig.panes.statusHistory.end(), "Загрузка завершена"), 0);
+  EXPECT_FALSE(rig.panes.switchOn);
+  EXPECT_FALSE(rig.port.isOpen);
+
+  rig.port.lineGoneAtClose = false;  // the next device takes it
+  rig.SwitchOn();
+  rig.Run(Delivery(0));
+  EXPECT_TRUE(rig.session.CompletionSent());
+  EXPECT_EQ(rig.panes.status, "Загрузка завершена");
 }
 
 TEST(WholeLoad, ResponsesInRandomChunksAndOneByteAtATime) {

@@ -352,6 +352,11 @@ std::optional<TPortWorker::TOutcome> TPortWorker::TDevice::Verdict() {
 // switch off after the last block) is judged.
 TPortWorker::TOutcome TPortWorker::TDevice::FinishedLoad() {
   const double fromGreeting = std::chrono::duration<double>(panes_.switchedOffAt - watch_.FirstByte()).count();
+  if (!session_.CompletionSent())
+    return TOutcome{exDeviceLost,
+                    "device lost after the last block: the completion command (99 33 CC) did not get out (the line "
+                    "hung up)",
+                    true, fromGreeting};
   char summary[160];
   std::snprintf(summary, sizeof summary,
                 "load complete: %d frames acknowledged in %.3f s from the greeting (%.3f s in all)", TotalLoadFrames,

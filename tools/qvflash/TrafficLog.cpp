@@ -56,9 +56,10 @@ void TLoggingPort::Open() {
   log_.Line(tag_, "OPEN", "");
 }
 
-void TLoggingPort::Close() {
-  port_.Close();
-  log_.Line(tag_, "CLOSE", "");
+bool TLoggingPort::Close() {
+  const bool delivered = port_.Close();
+  log_.Line(tag_, "CLOSE", delivered ? "" : "bytes written were not handed to the device");
+  return delivered;
 }
 
 int TLoggingPort::ReadBytes(std::uint8_t* buffer, int count) {

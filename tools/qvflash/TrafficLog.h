@@ -37,7 +37,7 @@ public:
       : port_(port), log_(log), tag_(std::move(tag)) {}
   void SetDeviceName(const std::string& name) override { port_.SetDeviceName(name); }
   void Open() override;
-  void Close() override;
+  bool Close() override;
   void SetDtrLine(bool value) override { port_.SetDtrLine(value); }
   int ReadBytes(std::uint8_t* buffer, int count) override;
   int WriteBytes(const std::uint8_t* buffer, int count) override;

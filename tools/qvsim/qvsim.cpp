@@ -34,6 +34,8 @@ const char* const kUsage =
     "  --garbage N          40 meaningless bytes instead of the response to frame N\n"
     "  --silence N          no response to frame N\n"
     "  --hangup N           hang up after receiving frame N\n"
+    "  --hangup-after-answer N  answer frame N and hang up at once (1112: before the\n"
+    "                       completion command, unless it has already arrived)\n"
     "  --regreet            after a stall, greet again when the loader reopens the port\n"
     "  --repeat N           play N devices in a row: after each completion the next one\n"
     "                       greets when the loader opens the port again (default 1)\n"
@@ -68,7 +70,7 @@ int ParseInt(const char* text, const char* option) {
 
 int main(int argc, char** argv) {
   enum : int { oLink = 256, oBaud, oChunk, oRandomChunks, oSeed, oWrongSum, oNoAa, oGarbage, oSilence, oHangup,
-               oRegreet, oRepeat, oWrite, oExpect, oTimeout, oQuiet, oMakeSample, oVersion };
+               oHangupAfterAnswer, oRegreet, oRepeat, oWrite, oExpect, oTimeout, oQuiet, oMakeSample, oVersion };
   const TCommandLineSyntax syntax{"h",
                                   {{"link", required_argument, nullptr, oLink},
                                    {"baud", required_argument, nullptr, oBaud},
@@ -80,6 +82,7 @@ int main(int argc, char** argv) {
                                    {"garbage", required_argument, nullptr, oGarbage},
                                    {"silence", required_argument, nullptr, oSilence},
                                    {"hangup", required_argument, nullptr, oHangup},
+                                   {"hangup-after-answer", required_argument, nullptr, oHangupAfterAnswer},
                                    {"regreet", no_argument, nullptr, oRegreet},
                                    {"repeat", required_argument, nullptr, oRepeat},
                                    {"write", required_argument, nullptr, oWrite},
@@ -114,6 +117,7 @@ int main(int argc, char** argv) {
         case oGarbage: fault(TSimFault::Garbage, "--garbage"); break;
         case oSilence: fault(TSimFault::Silence, "--silence"); break;
         case oHangup: fault(TSimFault::HangUp, "--hangup"); break;
+        case oHangupAfterAnswer: fault(TSimFault::HangUpAfterAnswer, "--hangup-after-answer"); break;
         case oRegreet: options.Regreet = true; break;
         case oRepeat:
           options.Devices = ParseInt(value, "--repeat");
