@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 
@@ -301,6 +303,36 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find(link + ": device 4: ok"), std::string::npos) << text;
+}
+
+// Device after device on one line, round after round: a station never stops
+// by itself, because the loader lets go of each device before its closing
+// pause and the next one sees it go.
+TEST_F(MultiPort, AStationTakesEveryDeviceOfALine) {
+  for (int round = 0; round < 5; ++round) {
+    int completed = 0;
+    std::mutex mutex;
+    std::condition_variable done;
+    TSimOptions line;
+    line.Devices = 10;
+    line.OnDeviceDone = [&](const TSimResult&) {
+      std::lock_guard lock(mutex);
+      ++completed;
+      done.notify_all();
+    };
+    TBootLoaderSim sim(line);
+    sim.Start();
+    const std::string record = (dir_ / ("station-" + std::to_string(round))).string();
+    TChild child({"--station", "--quiet", "--record", record, "--port", sim.SlavePath(), file_}, -1, -1);
+    {
+      std::unique_lock lock(mutex);
+      done.wait_for(lock, 60s, [&] { return completed == 10; });
+    }
+    ::kill(child.Pid(), SIGTERM);
+    EXPECT_EQ(child.Wait(), exSuccess) << "round " << round;
+    EXPECT_EQ(completed, 10) << "round " << round << ": the station stopped after " << completed << " devices";
+    EXPECT_EQ(Lines(Slurp(record)).size(), 10u) << "round " << round;
+  }
 }
 
 // A record or log that cannot take what is written is never lost silently:
