@@ -1,6 +1,6 @@
 #pragma once
-// Pseudo-terminal pairs and a main-thread loop for the serial tests: the test
-// plays the far end on the master, the component opens the slave by path.
+// Pseudo-terminal pairs for the tests on POSIX systems: the test plays the
+// far end on the master, the component opens the slave by path.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "MainThreadRunner.h"
+#include "MainLoop.h"
 
 class TPty {
 public:
@@ -75,24 +75,4 @@ public:
 private:
   int master_ = -1;
   std::string path_;
-};
-
-// Installs a plain-loop runner for the test's lifetime; the test thread is the
-// main thread.
-class TMainLoop {
-public:
-  TMainLoop() : runner_(std::make_shared<TPlainLoopRunner>()) { SetMainThreadRunner(runner_); }
-  ~TMainLoop() {
-    SetMainThreadRunner(nullptr);
-    runner_->Shutdown();
-  }
-  TPlainLoopRunner& Runner() { return *runner_; }
-  // Tests wait for other threads' progress too: look at least every 5 ms.
-  bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
-    return runner_->ProcessUntil(pred, std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
-  }
-  void For(int ms) { runner_->ProcessFor(std::chrono::milliseconds(ms)); }
-
-private:
-  std::shared_ptr<TPlainLoopRunner> runner_;
 };

@@ -1,14 +1,11 @@
-// Settings objects, property rules that need no device, the termios builder,
-// device names, the classification of system errors, the events and the
-// write buffer, and the plain loop runner.
+// Settings objects, property rules that need no device, the events and the
+// write buffer, and the plain loop runner: the same on every system.
 #include <gtest/gtest.h>
-#include <termios.h>
 
 #include <atomic>
 #include <thread>
 
 #include "SerialPort.h"
-#include "SerialPosix.h"
 #include "SerialSystem.h"
 #include "SerialWriter.h"
 
@@ -182,11 +179,6 @@ TEST(SerialPortProperties, DeviceNameFormatAndPaths) {
     port.SetDeviceName(typed);
     EXPECT_EQ(port.ResolveDeviceName(), typed);
   }
-  EXPECT_EQ(SerialDevicePath("COM1"), "/dev/ttyS0");
-  EXPECT_EQ(SerialDevicePath("COM8"), "/dev/ttyS7");
-  EXPECT_EQ(SerialDevicePath("/dev/pts/4"), "/dev/pts/4");
-  EXPECT_EQ(SerialDevicePath("COMX"), "COMX");
-  EXPECT_EQ(SerialDevicePath("COM0"), "COM0");
 }
 
 TEST(SerialPortProperties, DtrRefusalAndClosedPortOperations) {
@@ -242,67 +234,6 @@ TEST(SerialPortProperties, EachMonitoredEventHasItsOwnFlag) {
     seen |= EventFlag(static_cast<TSerialEvent>(e));
   }
   EXPECT_EQ(seen, 0x1FFFu);
-}
-
-TEST(SerialTermios, BuilderFramingParityStopBitsAndFlow) {
-  SerialSystem::TLineSettings s;
-  termios t{};
-  bool custom = true;
-  ASSERT_EQ(SerialPosix::BuildTermios(s, t, custom), 0);
-  EXPECT_FALSE(custom);
-  EXPECT_EQ(cfgetospeed(&t), B38400);
-  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-  EXPECT_NE(t.c_cflag & CLOCAL, 0u);
-  EXPECT_NE(t.c_cflag & CREAD, 0u);
-  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
-  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
-  EXPECT_EQ(t.c_oflag & OPOST, 0u);
-
-  s.Parity = paOdd;
-  s.Stopbits = sb15;
-  s.Databits = db7;
-  s.Flow.SetOutCtsFlow(true);
-  s.Flow.SetXonXoffIn(true);
-  s.Options = {coParityCheck};
-  s.Baud = 9600;
-  ASSERT_EQ(SerialPosix::BuildTermios(s, t, custom), 0);
-  EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | PARODD));
-  EXPECT_NE(t.c_cflag & CSTOPB, 0u);  // 1.5 stop bits become 2
-  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
-  EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-  EXPECT_NE(t.c_iflag & IXOFF, 0u);
-  EXPECT_NE(t.c_iflag & INPCK, 0u);
-  EXPECT_EQ(cfgetispeed(&t), B9600);
-
-  s.Parity = paSpace;
-  ASSERT_EQ(SerialPosix::BuildTermios(s, t, custom), 0);
-  EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | CMSPAR));
-  s.Baud = 56000;
-  ASSERT_EQ(SerialPosix::BuildTermios(s, t, custom), 0);
-  EXPECT_TRUE(custom);
-  s.Databits = db4;
-  EXPECT_EQ(SerialPosix::BuildTermios(s, t, custom), EINVAL);
-}
-
-TEST(SerialSystem, OneClassificationOfErrorsAndTheirTexts) {
-  using SerialSystem::Classify;
-  using SerialSystem::TErrorKind;
-  using SerialSystem::TRequest;
-  EXPECT_EQ(Classify(ENOENT, TRequest::Open), TErrorKind::NotFound);
-  EXPECT_EQ(Classify(EBUSY, TRequest::Open), TErrorKind::Failure);
-  for (const int lost : {EIO, ENXIO, EPIPE, ENODEV}) {
-    EXPECT_EQ(Classify(lost, TRequest::Read), TErrorKind::HangUp) << lost;
-    EXPECT_EQ(Classify(lost, TRequest::Write), TErrorKind::HangUp) << lost;
-    EXPECT_EQ(Classify(lost, TRequest::Status), TErrorKind::HangUp) << lost;
-  }
-  EXPECT_EQ(Classify(EAGAIN, TRequest::Write), TErrorKind::WouldWait);
-  // Modem lines a pseudo-terminal lacks are nothing to do; line settings it refuses are a failure.
-  EXPECT_EQ(Classify(ENOTTY, TRequest::ModemLine), TErrorKind::NothingToDo);
-  EXPECT_EQ(Classify(EINVAL, TRequest::ModemLine), TErrorKind::NothingToDo);
-  EXPECT_EQ(Classify(ENOTTY, TRequest::Line), TErrorKind::Failure);
-  EXPECT_EQ(SerialSystem::ErrorText(EBUSY), "Device or resource busy");
-  EXPECT_EQ(SerialSystem::ErrorText(ENOENT), "No such file or directory");
 }
 
 TEST(SerialSystem, ManualResetEventsAndWaitAny) {
