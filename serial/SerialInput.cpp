@@ -13,10 +13,8 @@ using SerialSystem::Classify;
 using SerialSystem::TErrorKind;
 using SerialSystem::TRequest;
 
-namespace {
 // A read that has its first bytes ends at a pause longer than this.
 constexpr std::int64_t kReadIntervalMs = 5;
-}  // namespace
 
 void TCustomSerialPort::WatchDevice(bool on) {
   const std::shared_ptr<TMainThreadRunner> runner = Session_ ? Session_->runner : nullptr;
