@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034,SC2016
 # Shared by the Windows toolchain scripts (sourced, not run).
 # Debian 12 packages only: nothing else is fetched.
 

@@ -12,7 +12,8 @@
 # overrides it), made on first use with Wine's own fonts copied into C:\windows\Fonts:
 # Qt lists the fonts it finds there. WINEDEBUG=-all keeps Wine's diagnostics out of
 # the programs' output; WINEDLLOVERRIDES turns off the Mono and Gecko installers that
-# would otherwise ask to be downloaded. WINEPATH finds Qt's DLLs in the cached Qt.
+# would otherwise ask to be downloaded. WINEPATH finds Qt's DLLs in the cached Qt
+# (QV_WINE_QT_PATH=no: not).
 #
 # Start one wineserver for a whole test run: every Wine process needs a server, and
 # starting a cold one costs about 2.7 s a program, a warm one 0.1 s. `wineserver -p`
@@ -71,7 +72,9 @@ qv_wine_prefix() {
 
 # Qt's DLLs for programs that do not carry them beside themselves. Qt then finds its
 # plugins (platforms\qwindows.dll, ...) relative to the Qt6Core.dll it was loaded from.
+# QV_WINE_QT_PATH=no leaves WINEPATH alone (to prove a deployed folder complete).
 qv_wine_path_qt() {
+  [ "${QV_WINE_QT_PATH:-}" != no ] || return 0
   local qtbin
   qtbin=$(qv_wine_path "$qv_qt_prefix/bin")
   case ";${WINEPATH:-};" in
@@ -92,6 +95,7 @@ qv_wine_setup() {
 # throw-away program starts them here, holding /dev/null. qv_wine_started tells
 # whether this shell started the server.
 qv_wine_started=
+# shellcheck disable=SC2120
 qv_wine_start() { # [SECONDS]
   "$qv_wineserver" -k0 2>/dev/null && return 0
   qv_lock wineserver
