@@ -6,6 +6,9 @@
 #
 # What is built: shared Release libraries Core, Gui, Widgets and Test; the windows,
 # offscreen and minimal platform plugins; no OpenGL, D-Bus, network, SQL or printing.
+# The Direct2D platform plugin is left out through direct2d1_1: switching direct2d
+# itself off also drops Qt Gui's DirectWrite font database, which the windows plugin
+# still uses, and the plugin then fails to link (Qt 6.4.2).
 # moc, rcc and uic are Debian's own Qt of the same version (QT_HOST_PATH=/usr).
 # The C and C++ runtimes are linked into each DLL (see the toolchain file), so only
 # Qt's own DLLs go beside a program. Qt's Russian translations come from Debian's
@@ -38,15 +41,21 @@ case "$host_version" in
   *) echo "build-qt: Debian's Qt is $host_version, this recipe is for $QV_QT_VERSION" >&2; exit 1 ;;
 esac
 
-qv_ensure_deb_src
+# An interrupted or failed build resumes in its work folder (ninja rebuilds only
+# what is missing); the source is fetched and prepared once.
 work=$qv_cache/work-qt-$QV_QT_VERSION-r$QV_QT_RECIPE
-rm -rf "$work" "$prefix"
-mkdir -p "$work"
-cd "$work"
-# The same Debian revision as the host tools where the archive still has it.
-if ! apt-get source -qq "qt6-base=$host_version" >source.log 2>&1; then
-  apt-get source -qq qt6-base >source.log 2>&1 || { cat source.log >&2; exit 1; }
+rm -rf "$prefix"
+if [ ! -f "$work/.source-ready" ]; then
+  qv_ensure_deb_src
+  rm -rf "$work"
+  mkdir -p "$work"
+  cd "$work"
+  # The same Debian revision as the host tools where the archive still has it.
+  if ! apt-get source -qq "qt6-base=$host_version" >source.log 2>&1; then
+    apt-get source -qq qt6-base >source.log 2>&1 || { cat source.log >&2; exit 1; }
+  fi
 fi
+cd "$work"
 src=$(find "$work" -maxdepth 1 -type d -name "qt6-base-$QV_QT_VERSION*" | head -n 1)
 [ -n "$src" ] || { echo "build-qt: no qt6-base-$QV_QT_VERSION source in $work" >&2; exit 1; }
 
@@ -80,11 +89,14 @@ cat >"$wintab/pktdef.h" <<'EOF'
 #include "wintab.h"
 #include "wine_pktdef.h"
 EOF
+touch "$work/.source-ready"
 
 build=$work/build
 jobs=${QV_JOBS:-2}
 log=$qv_cache/qt-$QV_QT_VERSION-r$QV_QT_RECIPE.log
 echo "build-qt: building Qt $QV_QT_VERSION for Windows in $work (log: $log)" >&2
+# Each step only after the one before it succeeded (errexit does not act inside
+# a group that is followed by ||).
 {
   nice cmake -S "$src" -B "$build" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$qv_toolchain_file" \
@@ -96,13 +108,13 @@ echo "build-qt: building Qt $QV_QT_VERSION for Windows in $work (log: $log)" >&2
     -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DQT_QMAKE_TARGET_MKSPEC=win32-g++ \
     -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
-    -DINPUT_opengl=no -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_direct2d=OFF \
+    -DINPUT_opengl=no -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF -DFEATURE_direct2d1_1=OFF \
     -DFEATURE_dbus=OFF -DFEATURE_network=OFF -DFEATURE_sql=OFF -DFEATURE_printsupport=OFF \
     -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_zstd=OFF -DFEATURE_jpeg=OFF \
     -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF \
     -DFEATURE_system_freetype=OFF -DFEATURE_system_png=OFF -DFEATURE_system_doubleconversion=OFF \
-    -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_testlib=ON -DFEATURE_freetype=ON
-  nice cmake --build "$build" --parallel "$jobs"
+    -DFEATURE_gui=ON -DFEATURE_widgets=ON -DFEATURE_testlib=ON -DFEATURE_freetype=ON &&
+  nice cmake --build "$build" --parallel "$jobs" &&
   cmake --install "$build"
 } >"$log" 2>&1 || { tail -n 40 "$log" >&2; echo "build-qt: failed, see $log" >&2; exit 1; }
 
