@@ -1,5 +1,5 @@
 #pragma once
-// The demo's simulated device: a fresh boot loader on a pseudo-terminal each
+// The demo's simulated device: a fresh boot loader on a line of its own each
 // time the switch is turned on with "Симулятор" selected.
 #include <memory>
 #include <string>

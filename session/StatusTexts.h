@@ -9,7 +9,7 @@ inline constexpr const char* kLoadingProgram = "Загрузка в память
 inline constexpr const char* kLoadingDone = "Загрузка завершена";
 inline constexpr const char* kEmptyResponse = "Внимание!!! Возникла ошибка - перезапустите процесс программирования";
 // Every block was acknowledged, but the line was gone before the completion command got out.
-inline constexpr const char* kCompletionNotSent = "Связь с БК потеряна: команда завершения не передана";
+inline constexpr const char* kCompletionNotSent = "Связь с БК потеряна до команды завершения";
 
 inline constexpr std::array<const char*, 7> kSessionStatusTexts = {
     kLinkSetUp, kLinkEstablished, kLoadingDataFlash, kLoadingProgram, kLoadingDone, kEmptyResponse,

@@ -1,13 +1,5 @@
 #include "BootLoaderSim.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <sys/eventfd.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -22,8 +14,6 @@ constexpr std::uint8_t kAck[] = {0x55, 0x33, 0xCC};
 constexpr std::uint8_t kCompletion[] = {0x99, 0x33, 0xCC};
 constexpr int kBlockFrame = 131;
 constexpr int kGarbageLength = 40;
-// How often a closed slave side is looked at: poll reports the hang-up at once.
-constexpr auto kHangUpLook = std::chrono::milliseconds(5);
 
 std::string Hex(std::uint32_t v, int digits) { return IntToHex(v, digits); }
 }  // namespace
@@ -66,33 +56,8 @@ TBootLoaderSim::TBootLoaderSim(TSimOptions options) : options_(std::move(options
 TBootLoaderSim::~TBootLoaderSim() { Stop(); }
 
 void TBootLoaderSim::Start() {
-  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0) throw std::runtime_error(std::string("no pseudo-terminal: ") + std::strerror(errno));
-  char name[128];
-  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0) {
-    CloseMaster();
-    throw std::runtime_error(std::string("pseudo-terminal set-up failed: ") + std::strerror(errno));
-  }
-  slavePath_ = name;
-  // Master and slave share one termios: raw before anything, so no byte is cooked.
-  termios t{};
-  ::tcgetattr(master_, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(master_, TCSANOW, &t);
-  ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-  // A master whose slave was never opened reports nothing; once the slave has
-  // been opened and closed it reports a hang-up until the loader opens it.
-  const int slave = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave >= 0) ::close(slave);
-  if (!options_.LinkPath.empty()) {
-    ::unlink(options_.LinkPath.c_str());
-    if (::symlink(slavePath_.c_str(), options_.LinkPath.c_str()) != 0) {
-      const int e = errno;
-      CloseMaster();
-      throw std::runtime_error("cannot link " + options_.LinkPath + ": " + std::strerror(e));
-    }
-  }
-  stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  line_ = TSimLine::Create(options_.LinkPath);
+  slavePath_ = line_->Path();
   auto image = std::make_shared<TImage>();
   {
     std::lock_guard lock(mutex_);
@@ -104,21 +69,14 @@ void TBootLoaderSim::Start() {
 
 void TBootLoaderSim::Stop() {
   if (thread_.joinable()) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t w = ::write(stopFd_, &one, sizeof one);
+    line_->Stop();
     thread_.join();
   }
-  CloseMaster();
-  if (stopFd_ >= 0) ::close(stopFd_);
-  stopFd_ = -1;
-  if (!options_.LinkPath.empty()) ::unlink(options_.LinkPath.c_str());
+  line_.reset();
   finished_ = true;
 }
 
-void TBootLoaderSim::CloseMaster() {
-  if (master_ >= 0) ::close(master_);
-  master_ = -1;
-}
+bool TBootLoaderSim::LineGone() const { return !line_ || line_->HungUp(); }
 
 bool TBootLoaderSim::WaitFinished(std::chrono::milliseconds timeout) const {
   const auto deadline = Clock::now() + timeout;
@@ -148,19 +106,7 @@ TSimResult TBootLoaderSim::Result() const {
   return result_;
 }
 
-bool TBootLoaderSim::SleepUntil(Clock::time_point t) {
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(t - Clock::now());
-    pollfd p{stopFd_, POLLIN, 0};
-    if (left.count() <= 0) {
-      // Sub-millisecond remainder: sleep it out, then look at the stop request.
-      const auto rest = t - Clock::now();
-      if (rest.count() > 0) std::this_thread::sleep_for(rest);
-      return ::poll(&p, 1, 0) <= 0;
-    }
-    if (::poll(&p, 1, static_cast<int>(left.count())) > 0) return false;
-  }
-}
+bool TBootLoaderSim::SleepUntil(Clock::time_point t) { return line_->SleepUntil(t); }
 
 void TBootLoaderSim::Take(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& rx) {
   // The first bytes after an answer start the next frame: time the loader's turnaround.
@@ -182,7 +128,7 @@ void TBootLoaderSim::NoteArrival(std::size_t bytes) {
 }
 
 void TBootLoaderSim::Send(const std::uint8_t* data, std::size_t length, bool chunked) {
-  if (master_ < 0) return;
+  if (LineGone()) return;
   // Half duplex: the answer starts once the frame has fully arrived.
   if (byteTime_.count() > 0) {
     if (txFree_ < rxFree_) txFree_ = rxFree_;
@@ -210,18 +156,7 @@ void TBootLoaderSim::Send(const std::uint8_t* data, std::size_t length, bool chu
       if (!SleepUntil(Clock::now() + std::chrono::microseconds(200))) return;
     }
     first = false;
-    std::size_t sent = 0;
-    while (sent < piece) {
-      const ssize_t w = ::write(master_, data + done + sent, piece - sent);
-      if (w > 0) {
-        sent += static_cast<std::size_t>(w);
-      } else if (w < 0 && errno == EAGAIN) {
-        pollfd p{master_, POLLOUT, 0};
-        ::poll(&p, 1, 10);
-      } else if (w < 0 && errno != EINTR) {
-        return;  // the loader is gone
-      }
-    }
+    if (!line_->Write(data + done, piece)) return;  // the loader is gone
     done += piece;
   }
   rxFree_ = std::max(rxFree_, txFree_);
@@ -254,8 +189,8 @@ void TBootLoaderSim::Run() {
         deviceDone = true;
         ++result_.Devices;
         if (result_.Complete()) ++result_.DevicesComplete;
-        again = result_.Devices < options_.Devices && master_ >= 0;
-      } else if (result_.HungUp || master_ < 0) {
+        again = result_.Devices < options_.Devices && !LineGone();
+      } else if (result_.HungUp || LineGone()) {
         again = false;
       } else {
         result_.LoaderClosed = !loaderOpen_.load();
@@ -273,26 +208,15 @@ void TBootLoaderSim::Run() {
 }
 
 bool TBootLoaderSim::WaitLoaderGone() {
-  // No input is asked for, so bytes left unread never wake this wait.
-  while (loaderOpen_.load() && master_ >= 0) {
-    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, 0, 0}};
-    if (::poll(p, 2, -1) < 0 && errno != EINTR) return false;
-    if (p[0].revents & POLLIN) return false;
-    if (p[1].revents & (POLLHUP | POLLERR)) loaderOpen_ = false;
+  if (loaderOpen_.load() && !LineGone()) {
+    if (!line_->WaitLoaderGone()) return false;
+    loaderOpen_ = false;
   }
-  return master_ >= 0;
+  return !LineGone();
 }
 
 bool TBootLoaderSim::WaitForLoader() {
-  // While no one holds the slave side open, the master reports a hang-up.
-  for (;;) {
-    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, POLLIN, 0}};
-    if (::poll(p, 2, 0) < 0 && errno != EINTR) return false;
-    if (p[0].revents & POLLIN) return false;
-    if (!(p[1].revents & POLLHUP)) break;
-    pollfd s{stopFd_, POLLIN, 0};
-    if (::poll(&s, 1, static_cast<int>(kHangUpLook.count())) > 0) return false;
-  }
+  if (!line_->WaitLoaderOpen()) return false;
   loaderOpen_ = true;
   return true;
 }
@@ -312,16 +236,13 @@ bool TBootLoaderSim::Greet() {
       Send(&kGreeting, 1, false);
       nextGreeting = Clock::now() + std::chrono::milliseconds(options_.GreetIntervalMs);
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextGreeting - Clock::now());
-    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, POLLIN, 0}};
-    const int r = ::poll(p, 2, static_cast<int>(std::max<long>(1, left.count())));
-    if (r < 0 && errno != EINTR) return false;
-    if (p[0].revents & POLLIN) return false;
-    if (p[1].revents & POLLIN) {
+    const TSimLine::TWait wait = line_->WaitReadable(nextGreeting);
+    if (wait == TSimLine::TWait::Stopped) return false;
+    if (wait == TSimLine::TWait::Readable) {
       std::uint8_t buf[512];
-      const ssize_t n = ::read(master_, buf, sizeof buf);
+      const std::size_t n = line_->Read(buf, sizeof buf);
       if (n > 0) {
-        Take(buf, static_cast<std::size_t>(n), rx);
+        Take(buf, n, rx);
         nextGreeting = Clock::now() + std::chrono::milliseconds(options_.GreetIntervalMs);
         for (std::size_t i = 0; i + 3 <= rx.size(); ++i) {
           if (std::memcmp(rx.data() + i, kAck, 3) == 0) {
@@ -337,7 +258,7 @@ bool TBootLoaderSim::Greet() {
         continue;
       }
     }
-    if (p[1].revents & (POLLHUP | POLLERR)) {
+    if (wait == TSimLine::TWait::LoaderGone) {
       loaderOpen_ = false;
       return false;
     }
@@ -347,15 +268,13 @@ bool TBootLoaderSim::Greet() {
 void TBootLoaderSim::Frames() {
   std::vector<std::uint8_t> rx;
   for (;;) {
-    pollfd p[2] = {{stopFd_, POLLIN, 0}, {master_, POLLIN, 0}};
-    const int r = ::poll(p, 2, -1);
-    if (r < 0 && errno != EINTR) return;
-    if (p[0].revents & POLLIN) return;
-    if (p[1].revents & POLLIN) {
+    const TSimLine::TWait wait = line_->WaitReadable(Clock::time_point::max());
+    if (wait == TSimLine::TWait::Stopped) return;
+    if (wait == TSimLine::TWait::Readable) {
       std::uint8_t buf[4096];
-      const ssize_t n = ::read(master_, buf, sizeof buf);
+      const std::size_t n = line_->Read(buf, sizeof buf);
       if (n > 0) {
-        Take(buf, static_cast<std::size_t>(n), rx);
+        Take(buf, n, rx);
         std::size_t at = 0;
         while (at < rx.size()) {
           const std::uint8_t cmd = rx[at];
@@ -374,14 +293,14 @@ void TBootLoaderSim::Frames() {
             HandleFrame(rx.data() + at, need);
           }
           at += static_cast<std::size_t>(need);
-          if (master_ < 0) return;  // hung up
+          if (LineGone()) return;  // hung up
           if (CompletionSeen()) return;
         }
         rx.erase(rx.begin(), rx.begin() + static_cast<long>(at));
         continue;
       }
     }
-    if (p[1].revents & (POLLHUP | POLLERR)) {
+    if (wait == TSimLine::TWait::LoaderGone) {
       loaderOpen_ = false;
       return;
     }
@@ -449,7 +368,7 @@ void TBootLoaderSim::HandleFrame(const std::uint8_t* frame, int length) {
   if (faultHere && options_.Fault == TSimFault::HangUp) {
     std::lock_guard lock(mutex_);
     result_.HungUp = true;
-    CloseMaster();
+    line_->HangUp();
     loaderOpen_ = false;
     return;
   }
@@ -477,14 +396,11 @@ void TBootLoaderSim::HandleFrame(const std::uint8_t* frame, int length) {
   awaitingNext_ = true;
   if (faultHere && options_.Fault == TSimFault::HangUpAfterAnswer) {
     // Gone at once: only what has already arrived is taken.
-    pollfd p{master_, POLLIN, 0};
     std::uint8_t rest[16];
-    if (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) && ::read(master_, rest, sizeof rest) >= 3 &&
-        std::memcmp(rest, kCompletion, 3) == 0)
-      HandleFrame(rest, 3);
+    if (line_->Read(rest, sizeof rest) >= 3 && std::memcmp(rest, kCompletion, 3) == 0) HandleFrame(rest, 3);
     std::lock_guard lock(mutex_);
     result_.HungUp = true;
-    CloseMaster();
+    line_->HangUp();
     loaderOpen_ = false;
   }
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ImageTable.h"
+#include "SimLine.h"
 
 enum class TSimFault {
   None,
@@ -92,10 +93,11 @@ public:
   TBootLoaderSim(const TBootLoaderSim&) = delete;
   TBootLoaderSim& operator=(const TBootLoaderSim&) = delete;
 
-  // Creates the pseudo-terminal (and the link) and starts the device thread.
-  // Throws std::runtime_error when the pair or the link cannot be made.
+  // Creates the line (a pseudo-terminal, a named pipe on Windows; and the
+  // link) and starts the device thread. Throws std::runtime_error when the
+  // line or the link cannot be made.
   void Start();
-  // Ends the device thread and closes the master (the loader then sees a hang-up).
+  // Ends the device thread and closes the line (the loader then sees a hang-up).
   void Stop();
   const std::string& SlavePath() const { return slavePath_; }
 
@@ -127,12 +129,11 @@ private:
   void NoteArrival(std::size_t bytes);
   // Adds bytes read from the loader to `rx`, with their timing.
   void Take(const std::uint8_t* bytes, std::size_t count, std::vector<std::uint8_t>& rx);
-  void CloseMaster();
+  bool LineGone() const;        // hung up (fault) or stopped
   bool CompletionSeen() const;  // without copying the whole result
 
   TSimOptions options_;
-  int master_ = -1;
-  int stopFd_ = -1;
+  std::unique_ptr<TSimLine> line_;
   std::string slavePath_;
   std::thread thread_;
   std::atomic<bool> finished_{false};

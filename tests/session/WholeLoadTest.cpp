@@ -98,7 +98,7 @@ TEST(WholeLoad, ACompletionCommandThatNeverLeftIsNoCompletion) {
   rig.SwitchOn();
   rig.Run(Delivery(0));
   EXPECT_FALSE(rig.session.CompletionSent());
-  EXPECT_EQ(rig.panes.status, "Связь с БК потеряна: команда завершения не передана");
+  EXPECT_EQ(rig.panes.status, "Связь с БК потеряна до команды завершения");
   EXPECT_EQ(std::count(rig.panes.statusHistory.begin(), rig.panes.statusHistory.end(), "Загрузка завершена"), 0);
   EXPECT_FALSE(rig.panes.switchOn);
   EXPECT_FALSE(rig.port.isOpen);

@@ -5,9 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "BootLoaderSim.h"
-#include "PtyTestSupport.h"
+#include "MainLoop.h"
 #include "SampleImage.h"
-#include "ScriptedLoader.h"
 #include "SerialPort.h"
 
 namespace {
@@ -16,8 +15,7 @@ using namespace std::chrono_literals;
 
 class TLockStepDriver {
 public:
-  TLockStepDriver(TSerialPort& port, const TImage& image, const std::string& path)
-      : port_(port), frames_(path, image) {
+  TLockStepDriver(TSerialPort& port, const TImage& image) : port_(port), image_(image) {
     port_.OnRxChar = [this](TCustomSerialPort*, int count) { RxChar(count); };
   }
   bool Done() const { return done_; }
@@ -71,13 +69,13 @@ private:
   }
 
   void SendNext() {
-    current_ = frames_.Frame(next_++);
+    current_ = TBootLoaderSim::ExpectedFrameBytes(image_, next_++);
     response_.clear();
     port_.WriteBytes(current_.data(), static_cast<int>(current_.size()));
   }
 
   TSerialPort& port_;
-  TScriptedLoader frames_;  // only builds frames here
+  const TImage& image_;
   int stage_ = 0;
   int next_ = 0;
   bool done_ = false;
@@ -94,7 +92,7 @@ void WholeLoad(TSimOptions options) {
   port.SetBaudrate(br38400);
   port.Buffers().SetReadTimeout(500);
   port.SetDeviceName(sim.SlavePath());
-  TLockStepDriver driver(port, image, sim.SlavePath());
+  TLockStepDriver driver(port, image);
   port.Open();
   port.SetDtrLine(false);
   ASSERT_TRUE(loop.Until([&] { return driver.Done(); }, 60000)) << "stopped after frame " << driver.Frames();
