@@ -51,9 +51,19 @@ endif()
 set(QV_MINGW_QT_PREFIX "${QV_MINGW_QT_PREFIX}" CACHE PATH "Qt for Windows (scripts/windows/build-qt.sh)")
 set(QV_MINGW_GTEST_PREFIX "${QV_MINGW_GTEST_PREFIX}" CACHE PATH "GoogleTest for Windows (scripts/windows/build-googletest.sh)")
 
+# Header-only libraries come from Debian's host packages, mirrored into a prefix of
+# their own (headers and CMake files only): pointing the target at /usr/include
+# would bring the host's C library headers in with them.
+set(_qv_headers "${_qv_cache}/host-headers")
+if(EXISTS /usr/share/cmake/nlohmann_json AND EXISTS /usr/include/nlohmann
+   AND NOT EXISTS "${_qv_headers}/include/nlohmann")
+  file(COPY /usr/include/nlohmann DESTINATION "${_qv_headers}/include")
+  file(COPY /usr/share/cmake/nlohmann_json DESTINATION "${_qv_headers}/share/cmake")
+endif()
+
 # Look for the target's headers, libraries and packages only in the MinGW
-# system root and the two cached builds; programs (moc, rcc, uic) come from the host.
-set(CMAKE_FIND_ROOT_PATH /usr/${_qv_triple} "${QV_MINGW_QT_PREFIX}" "${QV_MINGW_GTEST_PREFIX}")
+# system root and the cached builds; programs (moc, rcc, uic) come from the host.
+set(CMAKE_FIND_ROOT_PATH /usr/${_qv_triple} "${QV_MINGW_QT_PREFIX}" "${QV_MINGW_GTEST_PREFIX}" "${_qv_headers}")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -32,7 +32,8 @@ rm -rf "$deploy"
 mkdir -p "$deploy"
 cp "$build/smoke_window.exe" "$deploy/"
 echo "smoke: the window needs $("$qv_windows_dir/deploy-qt.sh" --test-platforms "$deploy" "$deploy/smoke_window.exe" | tr '\n' ' ')"
-QV_WINE_QT_PATH=no QT_QPA_PLATFORM=offscreen "$qv_windows_dir/wine-env.sh" "$qv_windows_dir/wine-run.sh" "$deploy/smoke_window.exe" --check
+QV_WINE_QT_PATH=no QT_QPA_PLATFORM=offscreen "$qv_windows_dir/wine-env.sh" "$qv_windows_dir/wine-run.sh" \
+  "$deploy/smoke_window.exe" --check --platform offscreen
 
 if [ -n "$window" ]; then
   shot=$build/smoke_window.png

@@ -15,6 +15,10 @@
 # would otherwise ask to be downloaded. WINEPATH finds Qt's DLLs in the cached Qt
 # (QV_WINE_QT_PATH=no: not).
 #
+# Wine passes the Linux environment on to Windows programs except QT_* (and a few
+# others): WINEQT_X=v reaches the program as QT_X=v. wine-run.sh passes on
+# QT_QPA_PLATFORM; the offscreen platform's font folder is set here.
+#
 # Start one wineserver for a whole test run: every Wine process needs a server, and
 # starting a cold one costs about 2.7 s a program, a warm one 0.1 s. `wineserver -p`
 # keeps it running between programs; `qv_wine_stop` ends it.
@@ -35,6 +39,9 @@ export WINEPREFIX=${WINEPREFIX:-$qv_cache/wineprefix}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Qt's offscreen and minimal platforms on Windows read fonts from one folder only
+# (QT_QPA_FONTDIR, else Qt's lib\fonts): without it they draw no text at all.
+export WINEQT_QPA_FONTDIR=${WINEQT_QPA_FONTDIR:-'C:\windows\Fonts'}
 
 # The 64-bit loader itself: Debian's `wine` wrapper looks for a 32-bit Wine first and
 # prints a hint about it.

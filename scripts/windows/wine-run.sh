@@ -7,6 +7,12 @@
 # (QV_WINESERVER_PERSIST).
 #   scripts/windows/wine-run.sh PROGRAM.exe [ARG...]
 set -eu
+# Wine drops the Linux environment's QT_* variables (a Linux Qt setting would misguide
+# a Windows Qt program) and passes WINEQT_* on as QT_*. The platform is the one a test
+# chooses (QT_QPA_PLATFORM=offscreen), so it goes on; set others as WINEQT_*.
+if [ -n "${QT_QPA_PLATFORM:-}" ]; then
+  export WINEQT_QPA_PLATFORM=$QT_QPA_PLATFORM
+fi
 # Under wine-env.sh all is ready: go straight to Wine (this runs once a test).
 if [ -n "${QV_WINE_READY:-}" ] && [ "$QV_WINE_READY" = "${WINEPREFIX:-}" ]; then
   exec /usr/lib/wine/wine64 "$@"

@@ -1,10 +1,13 @@
 // A small Qt Widgets window built for Windows.
 //   smoke_window            shows the window until it is closed
 //   smoke_window --quit-after MS
-//   smoke_window --check    renders the window, checks the pixels and Qt's Russian
-//                           texts, prints what it found, exits 0 when all is well
+//   smoke_window --check [--platform NAME]
+//                           renders the window, checks the pixels, Qt's Russian
+//                           texts and (given NAME) the platform plugin in use,
+//                           prints what it found, exits 0 when all is well
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFontDatabase>
 #include <QFontInfo>
 #include <QImage>
 #include <QLabel>
@@ -25,18 +28,17 @@ void Say(const QString& text) {
   std::fflush(stderr);
 }
 
-// Text drawn on a plain background leaves both dark and light pixels.
-bool HasText(const QImage& image) {
-  int dark = 0;
-  int light = 0;
-  for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      const int gray = qGray(image.pixel(x, y));
-      if (gray < 80) ++dark;
-      if (gray > 200) ++light;
-    }
-  }
-  return dark > 20 && light > 20;
+// Glyphs were drawn when there are fonts (without any, Qt draws a box for each
+// character) and a label with text renders other pixels than the same label without.
+bool DrawsText(const QString& text) {
+  if (QFontDatabase::families().isEmpty()) return false;
+  QLabel written(text);
+  QLabel blank;
+  written.resize(written.sizeHint());
+  blank.resize(written.size());
+  const QImage a = written.grab().toImage();
+  const QImage b = blank.grab().toImage();
+  return !a.isNull() && a.size() == b.size() && a != b;
 }
 
 }  // namespace
@@ -63,16 +65,21 @@ int main(int argc, char** argv) {
   window.resize(420, 140);
   window.show();
 
-  Say(QStringLiteral("platform %1, font %2, Qt prefix %3").arg(app.platformName(), QFontInfo(label->font()).family(), QLibraryInfo::path(QLibraryInfo::PrefixPath)));
+  Say(QStringLiteral("platform %1, %2 font families, the label's is \"%3\", Qt prefix %4")
+          .arg(app.platformName())
+          .arg(QFontDatabase::families().size())
+          .arg(QFontInfo(label->font()).family(), QLibraryInfo::path(QLibraryInfo::PrefixPath)));
   Say(QStringLiteral("plugins %1").arg(QLibraryInfo::path(QLibraryInfo::PluginsPath)));
   Say(QStringLiteral("translations %1: qtbase_ru %2, \"Cancel\" reads \"%3\"").arg(translations, translated ? QStringLiteral("loaded") : QStringLiteral("NOT FOUND"), cancel));
 
   if (check) {
     QCoreApplication::processEvents();
     const QImage image = window.grab().toImage();
-    const bool drawn = !image.isNull() && HasText(image);
+    const bool drawn = !image.isNull() && DrawsText(QStringLiteral("Загрузчик"));
     Say(QStringLiteral("rendered %1x%2, text drawn: %3").arg(image.width()).arg(image.height()).arg(drawn ? QStringLiteral("yes") : QStringLiteral("no")));
-    return drawn && translated && cancel == QStringLiteral("Отмена") ? 0 : 1;
+    const int at = args.indexOf(QStringLiteral("--platform"));
+    const bool platform = at < 0 || (at + 1 < args.size() && app.platformName() == args.at(at + 1));
+    return drawn && platform && translated && cancel == QStringLiteral("Отмена") ? 0 : 1;
   }
   const int at = args.indexOf(QStringLiteral("--quit-after"));
   if (at >= 0 && at + 1 < args.size()) QTimer::singleShot(args.at(at + 1).toInt(), &app, &QApplication::quit);
