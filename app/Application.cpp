@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
 #include <QTranslator>
 #include <cstdio>
@@ -47,6 +49,24 @@ void SetApplicationNames(QApplication& app) {
   QGuiApplication::setDesktopFileName(app.applicationName());
 }
 
+// Qt's file dialog keeps its history, folder and column widths in the user's
+// QtProject.conf. The loader keeps nothing between runs, so the user's
+// settings files are placed in a folder inside the program's own file, which
+// cannot be made: Qt's writes there fail quietly and leave nothing behind.
+// (Where the system's own settings store is no file, as the Windows
+// registry, Qt uses that and this changes nothing.)
+void KeepNoSettings() {
+  const QString nowhere = QCoreApplication::applicationFilePath() + QStringLiteral("/settings");
+  for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+    QSettings::setPath(format, QSettings::UserScope, nowhere);
+}
+
+QIcon LoaderIcon() {
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 128}) icon.addFile(QStringLiteral(":/icons/qvloader-%1.png").arg(size));
+  return icon;
+}
+
 }  // namespace
 
 bool InstallQtTranslations(QCoreApplication& app) {
@@ -63,6 +83,8 @@ std::shared_ptr<TQtMainThreadRunner> InitApplication(QApplication& app) {
   // would be appended to every window's caption.
   SetApplicationNames(app);
   QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+  KeepNoSettings();
+  QApplication::setWindowIcon(LoaderIcon());
   if (!InstallQtTranslations(app))
     std::fprintf(stderr, "%s: Qt's Russian texts (qtbase_ru.qm) are not installed; dialogs will be in English\n",
                  qPrintable(app.applicationName()));
@@ -85,6 +107,16 @@ std::unique_ptr<QApplication> StartApplication(int& argc, char** argv, const cha
   return app;
 }
 
+void ShowLoaderWindow(TForm1& form, const QString& file) {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect desktop = screen->availableGeometry();
+    form.move(desktop.center() - form.rect().center());
+  }
+  form.show();
+  if (!file.isEmpty())
+    QTimer::singleShot(0, &form, [&form, file] { Guarded([&] { form.OpenUpdateFile(file); }); });
+}
+
 int RunLoader(QApplication& app, TLoaderStart start) {
   const std::shared_ptr<TQtMainThreadRunner> runner = InitApplication(app);
   int result = 0;
@@ -93,13 +125,7 @@ int RunLoader(QApplication& app, TLoaderStart start) {
     Form1.DialogFolder = start.dialogFolder;
     TForm2 Form2;
     Form2.hide();
-    if (const QScreen* screen = app.primaryScreen()) {
-      const QRect desktop = screen->availableGeometry();
-      Form1.move(desktop.center() - Form1.rect().center());
-    }
-    Form1.show();
-    if (!start.file.isEmpty())
-      QTimer::singleShot(0, &Form1, [&Form1, file = start.file] { Form1.OpenUpdateFile(file); });
+    ShowLoaderWindow(Form1, start.file);
     result = app.exec();
     // Workers still waiting for the ended loop are released before the window goes.
     runner->Shutdown();

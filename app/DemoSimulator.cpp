@@ -6,3 +6,9 @@ std::string TDemoSimulator::StartDevice() {
   device_->Start();
   return device_->SlavePath();
 }
+
+TSimOptions DemoDeviceOptions(bool fast) {
+  TSimOptions options;
+  if (!fast) options.Baud = 38400;
+  return options;
+}

@@ -6,6 +6,11 @@
 
 #include "BootLoaderSim.h"
 
+// The demo's device answers at the pace of a real line at 38,400 baud, so a
+// whole load takes as long as on a real device (about 70 s) and can be
+// watched; `fast`: it answers at once (a load in about a second).
+TSimOptions DemoDeviceOptions(bool fast);
+
 class TDemoSimulator {
 public:
   explicit TDemoSimulator(TSimOptions options = {}) : options_(std::move(options)) {}

@@ -13,17 +13,17 @@
 #include <cmath>
 #include <limits>
 
+#include "CharAdvance.h"
+
 namespace {
 
 // Space around the text, as an edit pane leaves it.
 constexpr int kMargin = 4;
 
 // Text whose characters' advances add up to the width a layout gives it
-// (the pane's face has no kerning): ASCII without lower-case letters, of
-// which a face may join "fi" or "fl" into one glyph.
+// (the pane's face has no kerning).
 bool Measurable(const std::string& text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80 && !(c >= 'a' && c <= 'z'); });
+  return std::all_of(text.begin(), text.end(), [](char c) { return AdvanceAddsUp(static_cast<unsigned char>(c)); });
 }
 
 }  // namespace

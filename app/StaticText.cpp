@@ -5,17 +5,19 @@
 #include <QStyle>
 #include <algorithm>
 
+#include "CharAdvance.h"
+
 namespace {
 
 // The beginning of `text` that covers `width` pixels, with characters to
-// spare for kerning at the cut; all of it unless it is plain ASCII without
-// lower-case letters (which a face may join into ligatures).
+// spare for kerning at the cut; all of it when a character before the cut
+// is one whose advance may not add up.
 QString VisiblePart(const QString& text, const QFontMetricsF& metrics, int width) {
   qreal x = 0;
   qsizetype n = 0;
   for (; n < text.size() && x < width; ++n) {
     const QChar c = text[n];
-    if (c.unicode() >= 0x80 || c.isLower()) return text;
+    if (!AdvanceAddsUp(c.unicode())) return text;
     x += metrics.horizontalAdvance(c);
   }
   return text.left(n + 4 + n / 10);

@@ -15,16 +15,20 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QToolButton>
+#include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ColorButton.h"
 #include "Colors.h"
 #include "ErrorBox.h"
+#include "FileRefusal.h"
 #include "Fonts.h"
 #include "Gauges.h"
 #include "ImageTableModel.h"
 #include "LedIndicator.h"
 #include "LoaderSettings.h"
+#include "LoaderSwitch.h"
 #include "LogPane.h"
 #include "PaintPacer.h"
 #include "PortComboBox.h"
@@ -38,8 +42,6 @@ namespace {
 
 constexpr int kClientWidth = 805;
 constexpr int kClientHeight = 580;
-const QString kRefusedFile = QStringLiteral("Неверный файл, проверьте файл или обновите программу загрузки");
-const QString kRefusedFileStatus = QStringLiteral("Проверьте файл или обновите программу загрузки");
 // Short enough for the status band in the classic face's stand-in.
 const QString kStoppedForNewFile = QStringLiteral("Загрузка остановлена: выбран новый файл");
 // Item data of the port list: the port's name (or an extra entry's label),
@@ -82,45 +84,6 @@ void ConfigureLed(TLedIndicator* led, const QString& caption, int x, int y, int 
   led->SetMode(mIndicator);
 }
 
-void ConfigureSwitch(TColorButton* button) {
-  button->setGeometry(360, 72, 433, 33);
-  button->setFont(MakeFont("MS Sans Serif", -11, true));
-  button->SetTextOff(QStringLiteral("Старт BootLoader"));
-  button->SetTextOn(QStringLiteral("BootLoader запущен"));
-  button->SetTextColOff(clBlack);
-  button->SetTextColOn(clLime);
-  button->SetTextColDisabled(clBtnShadow);
-  button->SetText3D(true);
-  button->SetColorOff(clBtnFace);
-  button->SetColorOn(clBtnFace);
-  button->SetColorDisabled(10526880);
-  button->GradBtnFace()->SetColorFrom(15790320);
-  button->GradBtnFace()->SetColorTo(6908265);
-  button->GradBtnFace()->SetVisible(true);
-  button->GradBtnFace()->SetStyle(gsHorizontal1);
-  button->ButtonBevel()->SetWidth(4);
-  button->SetBeveled(true);
-  button->SetFlat(false);
-  button->SetTransparent(false);
-  button->SetFlashOptions(TFlashOptions{foGlyph, foText, foBtnCol, foTextCol});
-  button->SetCheckedOptions(TCheckedOptions{coBevel, coBtnCol, coText, coTextCol, coGlyph});
-  button->SetFlashing(false);
-  button->SetFrequency(ff1Hz);
-  button->SetPosHorizontal(phCenter);
-  button->SetPosVertical(pvCenter);
-  button->SetPosGlyph(pLeft);
-  button->SetNumGlyph(1);
-  button->SetSpacing(4);
-  button->SetOffsetX(0);
-  button->SetOffsetY(0);
-  button->SetOffsetDown(1);
-  button->SetChecked(false);
-  button->SetGroupIndex(0);
-  button->SetStatusBit(0);
-  button->SetStatusInt(0);
-  button->SetMode(mSwitch);
-}
-
 }  // namespace
 
 TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent)
@@ -134,6 +97,7 @@ TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent)
 
   ApplyStoredLoaderSettings(SerialPort1);
   SerialPort1.OnRxChar = [this](TCustomSerialPort*, int count) { SerialPort1RxChar(count); };
+  SerialPort1.OnError = [this](TCustomSerialPort*, int errors) { SerialPort1Error(errors); };
   session_ = std::make_unique<TBootSession>(image_, portLink_, static_cast<ISessionPanes&>(*this));
 
   CreateControls();
@@ -147,6 +111,7 @@ TForm1::TForm1(std::vector<TPortEntry> extraPorts, QWidget* parent)
 TForm1::~TForm1() {
   // The port's threads must not reach the panes once the window goes away.
   SerialPort1.OnRxChar = nullptr;
+  SerialPort1.OnError = nullptr;
   SerialPort1.Close();
   // The views go before the image they show.
   delete PageControl1;
@@ -185,7 +150,7 @@ void TForm1::CreateControls() {
   ComboBox1->BeforePopup = [this] { RefreshPortList(); };
 
   ColorButton4 = new TColorButton(this);
-  ConfigureSwitch(ColorButton4);
+  ConfigureLoaderSwitch(ColorButton4);
   ColorButton4->OnClick = [this](QObject*) { GuardedSwitchStep(); };
 
   PageControl1 = new QTabWidget(this);
@@ -280,7 +245,7 @@ void TForm1::RefreshPortList() {
 }
 
 std::vector<QString> TForm1::StatusTexts() {
-  std::vector<QString> texts{kRefusedFileStatus, kStoppedForNewFile};
+  std::vector<QString> texts{QString::fromUtf8(kRefusedFileStatus), kStoppedForNewFile};
   for (const char* text : kSessionStatusTexts) texts.push_back(QString::fromUtf8(text));
   return texts;
 }
@@ -308,6 +273,17 @@ std::optional<QString> TForm1::RunOpenDialog() {
   dialog.setNameFilters({QStringLiteral("Файлы обновления БК серии QV (*.qv *.QV *.Qv *.qV)"),
                          QStringLiteral("Все файлы (*)")});
   dialog.setFileMode(QFileDialog::ExistingFile);
+  // Qt gives the size, type and date columns the widths of English texts,
+  // which cut the Russian ones: they take what their texts need, the name
+  // the rest of a dialog wide enough for all four.
+  if (auto* files = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    QHeaderView* header = files->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column)
+      header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+  dialog.resize(std::max(dialog.width(), 760), std::max(dialog.height(), 480));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().first();
 }
@@ -319,28 +295,46 @@ void TForm1::SpeedButton1Click() {
 }
 
 void TForm1::OpenUpdateFile(const QString& path) {
-  Edit1->setText(QFileInfo(path).absoluteFilePath());
-  const std::string name = QFile::encodeName(Edit1->text()).toStdString();
-  const TUpdateFileOutcome outcome = ReadUpdateFile(name, image_, [this] {
-    ClearDebugLog();
-    SetCommandListing({});
-  });
-  // A damaged file of the right size is refused exactly as a wrong size is.
-  if (outcome == TUpdateFileOutcome::SizeRefused || outcome == TUpdateFileOutcome::ShapeRefused) {
-    if (ShowReaderMessage) {
-      ShowReaderMessage(kRefusedFile);
-    } else {
-      QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, kRefusedFile, QMessageBox::Ok, this);
-      box.exec();
+  const QString chosen = QFileInfo(path).absoluteFilePath();
+  Edit1->setText(chosen);
+  const std::string name = QFile::encodeName(chosen).toStdString();
+  TUpdateFileFault fault;
+  try {
+    const TUpdateFileOutcome outcome = ReadUpdateFile(name, image_, [this] {
+      ClearDebugLog();
+      SetCommandListing({});
+    }, &fault);
+    if (outcome == TUpdateFileOutcome::Read) {
+      loadedFile_ = chosen;
+      model1_->Reload();
+      model2_->Reload();
+      LedIndicator3->SetChecked(true);
+      StopLoadForNewFile();
+      return;
     }
-    SetStatus(kRefusedFileStatus);
-    return;
+    // A damaged file of the right size is refused exactly as a wrong size is.
+    if (outcome == TUpdateFileOutcome::SizeRefused)
+      RefuseFile(WrongSizeReason(static_cast<std::uintmax_t>(QFileInfo(chosen).size())));
+    else if (outcome == TUpdateFileOutcome::ShapeRefused)
+      RefuseFile(DamagedFileReason(fault));
+  } catch (...) {
+    ShowException(std::current_exception());
   }
-  if (outcome != TUpdateFileOutcome::Read) return;
-  model1_->Reload();
-  model2_->Reload();
-  LedIndicator3->SetChecked(true);
-  StopLoadForNewFile();
+  // The tables still hold the file loaded before, and the switch would load
+  // that image: the name box must not name another file meanwhile.
+  Edit1->setText(loadedFile_);
+}
+
+void TForm1::RefuseFile(const QString& reason) {
+  const QString text = QString::fromUtf8(kRefusedFile);
+  if (ShowReaderMessage) {
+    ShowReaderMessage(text, reason);
+  } else {
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, text, QMessageBox::Ok, this);
+    box.setInformativeText(reason);
+    box.exec();
+  }
+  SetStatus(QString::fromUtf8(kRefusedFileStatus));
 }
 
 void TForm1::StopLoadForNewFile() {
@@ -366,6 +360,13 @@ void TForm1::GuardedSwitchStep() {
 }
 
 void TForm1::SerialPort1RxChar(int count) { session_->SerialPort1RxChar(count); }
+
+void TForm1::SerialPort1Error(int errors) {
+  // A hang-up ends the session; other line errors leave it to its checksums.
+  // One reported after the session closed the port itself (a device gone
+  // once it had its completion command) changes nothing.
+  if ((static_cast<std::uint32_t>(errors) & CE_IOE) && SerialPort1.IsOpen()) session_->LineLost();
+}
 
 // ---- panes ----
 

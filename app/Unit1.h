@@ -48,14 +48,18 @@ public:
   void SpeedButton1Click();
   void ColorButton4Click();
   void SerialPort1RxChar(int count);
+  // The port's line errors; a hang-up (CE_IOE) ends the session.
+  void SerialPort1Error(int errors);
 
-  // The reader's steps after the dialog, for a file named on the command line.
+  // The reader's steps after the dialog, also for a file named on the
+  // command line. Errors are shown in the error box, not thrown. Unless the
+  // file is read, the name box goes back to the file the tables hold.
   void OpenUpdateFile(const QString& path);
 
   // Replaceable for tests: the open-file dialog (empty result: cancelled) and
-  // the reader's plain message box.
+  // the reader's plain message box, its text and below it the reason.
   std::function<std::optional<QString>()> ChooseUpdateFile;
-  std::function<void(const QString& text)> ShowReaderMessage;
+  std::function<void(const QString& text, const QString& reason)> ShowReaderMessage;
   // Where the open-file dialog starts; empty: the working folder.
   QString DialogFolder;
   // Where the port list and the port errors' hints look for devices.
@@ -125,10 +129,12 @@ private:
   void CreateDebugPage();
   void CreateShortcuts();
   void StopLoadForNewFile();
+  void RefuseFile(const QString& reason);
   std::optional<QString> RunOpenDialog();
   void GuardedSwitchStep();
 
   TImage image_;
+  QString loadedFile_;  // the file whose image the tables hold; empty: none
   TImageTableModel* model1_ = nullptr;
   TImageTableModel* model2_ = nullptr;
   std::vector<TPortEntry> extraPorts_;

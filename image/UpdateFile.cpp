@@ -118,12 +118,18 @@ std::optional<TUpdateFileFault> LineFault(std::string_view line, int number) {
     const char c = line[i];
     const int column = static_cast<int>(i) + 1;
     if (c == '\r' || c == '\n')
-      return TUpdateFileFault{number, column, "the line ends after " + std::to_string(i) + " characters instead of 32"};
-    if (IsSentLine(number) && !IsHexDigit(c)) return TUpdateFileFault{number, column, Shown(c) + " is not a hexadecimal digit"};
+      return TUpdateFileFault{number, column, "the line ends after " + std::to_string(i) + " characters instead of 32",
+                              TUpdateFileFaultKind::LineTooShort, c};
+    if (IsSentLine(number) && !IsHexDigit(c))
+      return TUpdateFileFault{number, column, Shown(c) + " is not a hexadecimal digit", TUpdateFileFaultKind::NotHexDigit, c};
   }
-  if (line[kLineChars] == '\n') return TUpdateFileFault{number, 33, "an LF without CR ends the line"};
-  if (line[kLineChars] != '\r') return TUpdateFileFault{number, 33, "the line is longer than 32 characters"};
-  if (line[kLineChars + 1] != '\n') return TUpdateFileFault{number, 34, "a CR without LF ends the line"};
+  const char end = line[kLineChars];
+  if (end == '\n') return TUpdateFileFault{number, 33, "an LF without CR ends the line", TUpdateFileFaultKind::LfWithoutCr, end};
+  if (end != '\r')
+    return TUpdateFileFault{number, 33, "the line is longer than 32 characters", TUpdateFileFaultKind::LineTooLong, end};
+  if (line[kLineChars + 1] != '\n')
+    return TUpdateFileFault{number, 34, "a CR without LF ends the line", TUpdateFileFaultKind::CrWithoutLf,
+                            line[kLineChars + 1]};
   return std::nullopt;
 }
 
@@ -149,7 +155,8 @@ bool LineIsWhole(std::string_view line, bool sent) {
 std::optional<TUpdateFileFault> FindUpdateFileFault(std::string_view text) {
   for (int k = 0; k < kFileLines; ++k) {
     const std::size_t at = static_cast<std::size_t>(k) * kLineBytes;
-    if (at + kLineBytes > text.size()) return TUpdateFileFault{k + 1, 1, "the file ends before its last line"};
+    if (at + kLineBytes > text.size())
+      return TUpdateFileFault{k + 1, 1, "the file ends before its last line", TUpdateFileFaultKind::FileTooShort};
     const std::string_view line = text.substr(at, kLineBytes);
     if (LineIsWhole(line, IsSentLine(k + 1))) continue;
     if (auto fault = LineFault(line, k + 1)) return fault;

@@ -37,10 +37,21 @@ enum class TUpdateFileOutcome {
 // 8194 lines of exactly 32 characters and CR LF, hex digits (either case) in
 // every line that is sent. The two tail lines (4097 and 8194) are never sent,
 // so there only the shape counts.
+enum class TUpdateFileFaultKind {
+  NotHexDigit,   // Character stands where a hexadecimal digit must
+  LineTooShort,  // the line ends at Column, before its 32nd character
+  LineTooLong,   // a 33rd character where CR must stand
+  LfWithoutCr,   // the line ends in LF alone
+  CrWithoutLf,   // CR not followed by LF
+  FileTooShort,  // the text ends before line Line
+};
+
 struct TUpdateFileFault {
   int Line = 0;      // from 1
   int Column = 0;    // from 1, the character position in that line
   std::string What;  // e.g. "'G' is not a hexadecimal digit"
+  TUpdateFileFaultKind Kind = TUpdateFileFaultKind::NotHexDigit;
+  char Character = 0;  // the character found at Column (none for FileTooShort)
 };
 
 // The first fault of a file's text that is UpdateFileSize bytes long; none

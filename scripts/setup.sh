@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need on a fresh Debian 12 machine.
+# Installs what the build needs on a fresh Debian 12 machine.
+# Usage: scripts/setup.sh [programs]
+#   (default)  everything the build and every test need (scripts/test.sh)
+#   programs   only what building and running the programs needs (scripts/run.sh)
 # Idempotent: packages already present are not fetched again.
 set -euo pipefail
+scope=${1:-all}
 
-packages=(
-  g++ cmake ninja-build pkg-config git
-  googletest libgtest-dev libgmock-dev
-  # JSON for qvflash's record and results, and the tests that read them
+# The compiler, the build tools and Qt (its development package brings the
+# platform plug-ins and the build tools), the JSON library of qvflash's record
+# and results, Qt's Russian texts and the stand-in for the window's "MS Sans Serif".
+programs=(
+  g++ cmake ninja-build
+  qt6-base-dev
   nlohmann-json3-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
-  xvfb xauth fonts-dejavu-core
-  # Qt's Russian texts and the stand-in for the window's "MS Sans Serif"
   qt6-translations-l10n fonts-liberation2
+)
+tests=(
+  pkg-config git
+  googletest libgtest-dev libgmock-dev
+  qt6-base-dev-tools libgl-dev
+  xvfb xauth fonts-dejavu-core
   # checks of the desktop entries and the MIME type
   desktop-file-utils shared-mime-info libxml2-utils
   dpkg-dev fakeroot file
@@ -19,6 +28,11 @@ packages=(
   # install-and-remove check in a fresh Debian (scripts/check-install.sh)
   lintian man-db bash-completion debootstrap
 )
+case "$scope" in
+  programs) packages=("${programs[@]}") ;;
+  all) packages=("${programs[@]}" "${tests[@]}") ;;
+  *) echo "usage: $0 [programs]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

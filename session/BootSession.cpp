@@ -25,13 +25,9 @@ void TBootSession::FormCreate() {
 void TBootSession::ColorButton4Click() {
   if (panes_.SwitchChecked()) {
     port_.SetDeviceName(panes_.SelectedPortName());
-    try {
-      port_.Open();
-    } catch (...) {
-      // The switch must not read "running" while no port is open.
-      panes_.SetSwitchChecked(false);
-      throw;
-    }
+    // A port that cannot be opened ends the handler here: the switch stays
+    // on until the user turns it off, which returns everything to idle.
+    port_.Open();
     port_.SetDtrLine(false);
     completionSent_ = false;
     state_.HandshakeStage = 0;
@@ -45,6 +41,13 @@ void TBootSession::ColorButton4Click() {
     panes_.SetGaugeProgress(0);
     panes_.SetStatusText("");
   }
+}
+
+void TBootSession::LineLost() {
+  panes_.SetSwitchChecked(false);
+  port_.Close();
+  panes_.SetGaugeProgress(0);
+  panes_.SetStatusText(kLinkLost);
 }
 
 // ---- receive path ----

@@ -27,6 +27,10 @@ public:
   void ColorButton4Click();
   // Bytes are waiting in the port's input queue.
   void SerialPort1RxChar(int count);
+  // The line hung up (the device or its adapter gone). Unlike a silent
+  // device, which may still answer, nothing more can come: the session ends
+  // as the switch turned off would end it, and the status line says why.
+  void LineLost();
 
   const TSessionState& State() const { return state_; }
   // The last load got as far as the completion command, and the port handed

@@ -1,22 +1,31 @@
-// The window on a desktop: Qt's texts in Russian, the programs' command line
-// and display check, the demo's sample in the user's data folder, and the
-// Russian hints for port errors.
+// The window on a desktop: Qt's texts in Russian, the icon, the file dialog,
+// no settings written, the programs' command line and display check, the
+// demo's sample in the user's data folder, and the Russian hints for port errors.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
 #include <cstdio>
 
 #include "Application.h"
 #include "DemoSample.h"
 #include "PortHint.h"
 #include "QvVersion.h"
+#include "SampleImage.h"
+#include "Unit1.h"
 #include "UpdateFile.h"
 #include "WindowCommandLine.h"
 
@@ -46,6 +55,60 @@ TEST(QtTexts, RussianWhateverTheLocale) {
   EXPECT_NE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("Look in:"));
   QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Ok | QMessageBox::Cancel);
   EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("Отмена"));
+}
+
+// The window has the loader's icon; the real file dialog shows the size, type
+// and date columns whole; and once it is closed nothing has been written
+// where Qt keeps the user's settings (the loader keeps none between runs).
+TEST(WindowOnADesktop, IconFileDialogAndNoSettingsWritten) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  WriteUpdateFile(QDir(folder.path()).filePath("sample.qv").toStdString(), MakeSampleImage(1));
+  TForm1 form;
+  const QList<QSize> sizes = form.windowIcon().availableSizes();
+  EXPECT_TRUE(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(64, 64))) << sizes.size() << " sizes";
+  form.DialogFolder = folder.path();
+  form.show();
+
+  // The person waits until the folder is listed (the model fills the columns
+  // in a thread of its own) and the columns have taken their texts' widths.
+  bool whole = false;
+  std::string cut = "the folder was never listed";
+  QElapsedTimer waited;
+  waited.start();
+  QTimer person;
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    auto* files = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    const QHeaderView* header = files ? files->header() : nullptr;
+    if (header != nullptr && files->model()->rowCount(files->rootIndex()) > 0) {
+      const QFontMetrics metrics(files->font());
+      cut.clear();
+      for (int column = 1; column < header->count(); ++column) {
+        // The item's text with the margins an item view leaves on either side.
+        const QString text = files->model()->index(0, column, files->rootIndex()).data().toString();
+        if (text.isEmpty()) cut += "column " + std::to_string(column) + " not filled yet; ";
+        else if (header->sectionSize(column) < metrics.horizontalAdvance(text) + 6)
+          cut += "column " + std::to_string(column) + " cuts " + text.toStdString() + "; ";
+        if (header->sectionViewportPosition(column) + header->sectionSize(column) > files->viewport()->width())
+          cut += "column " + std::to_string(column) + " lies beyond the view; ";
+      }
+      whole = cut.empty();
+    }
+    if (whole || waited.elapsed() > 10000) dialog->reject();
+  });
+  person.start(10);
+  form.SpeedButton1Click();
+  EXPECT_TRUE(whole) << cut;
+
+  // The dialog's own store (a file, unless the system keeps settings elsewhere).
+  QSettings qt(QSettings::UserScope, QStringLiteral("QtProject"));
+  if (qt.fileName().startsWith(QStringLiteral("\\HKEY_"))) GTEST_SKIP() << "settings are kept in the registry here";
+  EXPECT_FALSE(QFileInfo::exists(qt.fileName())) << qt.fileName().toStdString();
+  qt.setValue(QStringLiteral("probe"), 1);
+  qt.sync();
+  EXPECT_EQ(qt.status(), QSettings::AccessError) << "user settings can be written to " << qt.fileName().toStdString();
 }
 
 TEST(WindowPrograms, HelpVersionAndNoDisplayWithoutAWindow) {

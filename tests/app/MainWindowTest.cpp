@@ -1,6 +1,7 @@
 // The real window offscreen: its fresh state, the file outcomes, the switch,
 // and whole loads through the serial component into the simulated device.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "PortComboBox.h"
@@ -25,6 +26,7 @@
 #include "ColorButton.h"
 #include "DemoSimulator.h"
 #include "ErrorBox.h"
+#include "Application.h"
 #include "FrameEncoding.h"
 #include "EventLoopWait.h"
 #include "FakeDevices.h"
@@ -103,9 +105,13 @@ protected:
       hints_.push_back(hint);
     });
     std::vector<TPortEntry> extra{{QStringLiteral("Симулятор"), [this] { return simulator_.StartDevice(); }},
-                                  {QStringLiteral("Нет порта"), [] { return std::string("/dev/qv-missing"); }}};
+                                  {QStringLiteral("Нет порта"), [] { return std::string("/dev/qv-missing"); }},
+                                  {QStringLiteral("Неисправный"), [this] { return faulty_->StartDevice(); }}};
     form_ = std::make_unique<RecordingForm>(std::move(extra));
-    form_->ShowReaderMessage = [this](const QString& text) { readerMessages_.push_back(text); };
+    form_->ShowReaderMessage = [this](const QString& text, const QString& reason) {
+      readerMessages_.push_back(text);
+      readerReasons_.push_back(reason);
+    };
     form_->show();
   }
   void TearDown() override {
@@ -152,8 +158,9 @@ protected:
 
   fs::path dir_;
   TDemoSimulator simulator_;
+  std::unique_ptr<TDemoSimulator> faulty_;  // the device behind "Неисправный"
   std::unique_ptr<RecordingForm> form_;
-  std::vector<QString> errors_, hints_, readerMessages_;
+  std::vector<QString> errors_, hints_, readerMessages_, readerReasons_;
 };
 
 TEST_F(Window, FreshStart) {
@@ -197,11 +204,12 @@ TEST_F(Window, FileOutcomes) {
   QTest::mouseClick(form_->SpeedButton1, Qt::LeftButton);
   EXPECT_EQ(form_->Edit1->text(), "");
 
-  // Wrong extension: the name shows, nothing else changes.
+  // Wrong extension: ignored; the name box still names the file the tables
+  // hold, none yet.
   form_->Memo1->AppendLine("kept");
   fs::copy_file(good, dir_ / "image.txt");
   LoadFile((dir_ / "image.txt").string());
-  EXPECT_EQ(form_->Edit1->text(), QString::fromStdString((dir_ / "image.txt").string()));
+  EXPECT_EQ(form_->Edit1->text(), "");
   EXPECT_EQ(form_->Memo1->Text(), "kept");
   EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), "");
 
@@ -214,31 +222,114 @@ TEST_F(Window, FileOutcomes) {
   EXPECT_EQ(form_->Image().StringGrid2.Cell(16, 4097), sample.StringGrid2.Cell(16, 4097));
   EXPECT_TRUE(form_->LedIndicator3->Checked());
   EXPECT_TRUE(readerMessages_.empty());
+  EXPECT_EQ(form_->Edit1->text(), QString::fromStdString(good));
 
-  // Wrong size: message box, status text, the previous image stays.
+  // Wrong size: message box with the reason below its text, status text, the
+  // previous image stays and the name box names its file again.
   std::ofstream((dir_ / "short.qv").string()) << "0011";
   LoadFile((dir_ / "short.qv").string());
   ASSERT_EQ(readerMessages_.size(), 1u);
   EXPECT_EQ(readerMessages_[0], QStringLiteral("Неверный файл, проверьте файл или обновите программу загрузки"));
+  EXPECT_EQ(readerReasons_[0], QStringLiteral("В файле 4 байта, а в файле обновления ровно 278596 байт."));
   EXPECT_EQ(form_->Label2->text(), QStringLiteral("Проверьте файл или обновите программу загрузки"));
   EXPECT_EQ(Cell(form_->StringGrid1, 1, 1), QString::fromStdString(sample.StringGrid1.Cell(1, 1)));
+  EXPECT_EQ(form_->Edit1->text(), QString::fromStdString(good));
 
   // A missing file: the error box with the system's text.
   LoadFile((dir_ / "gone.qv").string());
   ASSERT_EQ(errors_.size(), 1u);
   EXPECT_EQ(errors_[0], "File not found.");
+  EXPECT_EQ(form_->Edit1->text(), QString::fromStdString(good));
 }
 
-TEST_F(Window, SwitchOnWithAMissingPort) {
+// As a person does it: press and release on the switch, the real error box
+// comes up, OK is clicked in it. The switch stays on ("BootLoader запущен")
+// until the next click, which opens no box and returns the window to idle.
+TEST_F(Window, RefusedPortLeavesTheSwitchOnUntilClickedOff) {
+  SetErrorPresenter({});
   form_->Label2->setText("earlier");
   SelectPort(QStringLiteral("Нет порта"));
-  ClickSwitch();
-  ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0], "Specified device not found (/dev/qv-missing).");
-  EXPECT_FALSE(form_->ColorButton4->Checked()) << "the switch must not read running with no port open";
+  std::vector<QString> boxes;
+  bool onBehindTheBox = false;
+  QTimer person;
+  QObject::connect(&person, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    boxes.push_back(box->text());
+    onBehindTheBox = form_->ColorButton4->Checked();
+    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+  });
+  person.start(10);
+  auto click = [this] {
+    QTest::mousePress(form_->ColorButton4, Qt::LeftButton, {}, QPoint(200, 16));
+    QTest::mouseRelease(form_->ColorButton4, Qt::LeftButton, {}, QPoint(200, 16));
+  };
+  click();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "Specified device not found (/dev/qv-missing).");
+  EXPECT_TRUE(onBehindTheBox);
+  EXPECT_TRUE(form_->ColorButton4->Checked()) << "the switch stays on once the box is closed";
+  EXPECT_FALSE(form_->ColorButton4->Pressed());
   EXPECT_FALSE(form_->SerialPort1.IsOpen());
-  EXPECT_EQ(form_->Label2->text(), "earlier");
+  EXPECT_EQ(form_->Label2->text(), "earlier") << "the handler stopped at the failed opening";
+
+  form_->ProgressBar1->SetProgress(7);
+  click();
+  EXPECT_EQ(boxes.size(), 1u) << "turning the switch off opens no port";
+  EXPECT_FALSE(form_->ColorButton4->Checked());
+  EXPECT_EQ(form_->Label2->text(), "");
   EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
+}
+
+// A file named on the command line that cannot be read is shown in the error
+// box, as when it is picked, and the window goes on with no file.
+TEST_F(Window, UnreadableFileNamedAtStartIsShownInTheBox) {
+  const fs::path fifo = dir_ / "fifo.qv", folder = dir_ / "folder.qv", zero = dir_ / "zero.qv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directory(folder);
+  fs::create_symlink("/dev/zero", zero);
+  std::vector<std::pair<fs::path, QString>> cases{{dir_ / "missing.qv", "File not found."},
+                                                  {fifo, "I/O error 29."},
+                                                  {folder, "I/O error 21."},
+                                                  {zero, "I/O error 19."}};
+  if (::geteuid() != 0) {  // root reads any file
+    const fs::path locked = WriteSample(15, "locked.qv");
+    fs::permissions(locked, fs::perms::none);
+    cases.emplace_back(locked, "File access denied.");
+  }
+  for (const auto& [path, text] : cases) {
+    errors_.clear();
+    ShowLoaderWindow(*form_, QString::fromStdString(path.string()));
+    ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }, 5000)) << path;
+    EXPECT_EQ(errors_[0], text) << path;
+    EXPECT_EQ(form_->Edit1->text(), "") << path;
+  }
+}
+
+// A device that hangs up mid-load ends the session: the port closed, the
+// switch off, the gauge at 0 and the status line saying the link was lost.
+// The next switch-on opens the port anew.
+TEST_F(Window, HangUpMidLoadEndsTheSession) {
+  TSimOptions options;
+  options.Fault = TSimFault::HangUp;
+  options.FaultFrame = 100;
+  faulty_ = std::make_unique<TDemoSimulator>(options);
+  LoadFile(WriteSample(14));
+  SelectPort(QStringLiteral("Неисправный"));
+  ClickSwitch();
+  ASSERT_TRUE(form_->SerialPort1.IsOpen());
+  ASSERT_TRUE(WaitFor([&] { return !form_->ColorButton4->Checked(); })) << "the session waits on a line that is gone";
+  EXPECT_TRUE(faulty_->Device()->Result().HungUp);
+  EXPECT_EQ(form_->Label2->text(), QString::fromUtf8(kLinkLost));
+  EXPECT_FALSE(form_->SerialPort1.IsOpen());
+  EXPECT_EQ(form_->ProgressBar1->Progress(), 0);
+  EXPECT_GT(form_->Memo1->LineCount(), 0) << "the logs keep what came";
+  EXPECT_TRUE(errors_.empty()) << errors_.front().toStdString();
+
+  ClickSwitch();
+  EXPECT_TRUE(form_->SerialPort1.IsOpen());
+  EXPECT_TRUE(errors_.empty()) << errors_.front().toStdString();
+  ClickSwitch();
 }
 
 TEST_F(Window, ErrorBoxText) {
@@ -337,8 +428,9 @@ TEST_F(Window, LoadGoesOnBehindAModalDialog) {
 }
 
 // A file of the right size with a bad cell in a sent row, or with a line end
-// out of place, is refused as a wrong size is: the box, the status text, the
-// name in Edit1, the logs cleared and the tables as they were.
+// out of place, is refused as a wrong size is: the box with the fault below
+// its text, the status text, the logs cleared, the tables as they were and
+// the name box naming the file they hold.
 TEST_F(Window, ADamagedFileIsRefusedLikeAWrongSize) {
   const TImage sample = MakeSampleImage(10);
   LoadFile(WriteUpdateFile((dir_ / "good.qv").string(), sample));
@@ -347,17 +439,21 @@ TEST_F(Window, ADamagedFileIsRefusedLikeAWrongSize) {
   std::string shifted = UpdateFileText(MakeSampleImage(11));
   shifted.insert(34 * 300 + 10, "\r\n");
   shifted.resize(UpdateFileSize);
-  const std::vector<std::string> damaged{WriteUpdateFile((dir_ / "cell.qv").string(), badCell),
-                                         (dir_ / "shifted.qv").string()};
-  std::ofstream(damaged[1], std::ios::binary) << shifted;
-  for (const std::string& path : damaged) {
+  const std::vector<std::pair<std::string, QString>> damaged{
+      {WriteUpdateFile((dir_ / "cell.qv").string(), badCell),
+       QStringLiteral("Строка 4114 (дата-флешь), знак 5: «G» — не шестнадцатеричная цифра.")},
+      {(dir_ / "shifted.qv").string(), QStringLiteral("Строка 301 (память программ), знак 11: строка короче 32 знаков.")}};
+  std::ofstream(damaged[1].first, std::ios::binary) << shifted;
+  for (const auto& [path, reason] : damaged) {
     readerMessages_.clear();
+    readerReasons_.clear();
     form_->Memo1->AppendLine("earlier");
     form_->Label2->setText("");
     LoadFile(path);
-    EXPECT_EQ(form_->Edit1->text(), QString::fromStdString(path));
+    EXPECT_EQ(form_->Edit1->text(), QString::fromStdString((dir_ / "good.qv").string()));
     ASSERT_EQ(readerMessages_.size(), 1u) << path;
     EXPECT_EQ(readerMessages_[0], QStringLiteral("Неверный файл, проверьте файл или обновите программу загрузки"));
+    EXPECT_EQ(readerReasons_[0], reason);
     EXPECT_EQ(form_->Label2->text(), QStringLiteral("Проверьте файл или обновите программу загрузки"));
     EXPECT_EQ(form_->Memo1->Text(), "");
     EXPECT_EQ(UpdateFileText(form_->Image()), UpdateFileText(sample)) << path << ": the tables keep the good file";
@@ -403,7 +499,7 @@ TEST_F(Window, PortListIsReadAgainWhenOpened) {
     form_->ComboBox1->hidePopup();
   };
   open();
-  EXPECT_EQ(form_->ComboBox1->count(), 10) << "COM1..COM8 and the two extra ports";
+  EXPECT_EQ(form_->ComboBox1->count(), 11) << "COM1..COM8 and the three extra ports";
   EXPECT_EQ(form_->ComboBox1->view()->sizeHintForRow(0), 16);
   SelectPort("COM3");
 

@@ -257,7 +257,9 @@ TEST(BadImage, ShortOrNonHexCellStopsItsBlockOnly) {
   }
 }
 
-TEST(SwitchHandler, FailedOpenTurnsTheSwitchBackOffAndKeepsTheStatus) {
+// The handler stops at the failed Open: the switch stays on, nothing is
+// reset; turning it off returns to idle.
+TEST(SwitchHandler, FailedOpenLeavesTheSwitchOnUntilTurnedOff) {
   TImage image;
   SimulatedDevicePort port;
   RecordingPanes panes;
@@ -268,9 +270,13 @@ TEST(SwitchHandler, FailedOpenTurnsTheSwitchBackOffAndKeepsTheStatus) {
   panes.switchOn = true;
   EXPECT_THROW(session.ColorButton4Click(), std::runtime_error);
   EXPECT_EQ(port.deviceName, "COM3");
-  EXPECT_FALSE(panes.switchOn);
+  EXPECT_TRUE(panes.switchOn);
   EXPECT_EQ(panes.status, "Загрузка завершена");
   EXPECT_TRUE(port.dtrWrites.empty());
+  panes.switchOn = false;
+  session.ColorButton4Click();
+  EXPECT_FALSE(port.isOpen);
+  EXPECT_EQ(panes.status, "");
 }
 
 TEST(Listings, ProgramPhaseListsPagesAndBlocks) {

@@ -3,6 +3,7 @@
 #include "ColorButton.h"
 #include "FlashClock.h"
 #include "Fonts.h"
+#include "LoaderSwitch.h"
 #include "WidgetTestSupport.h"
 
 #include <QEnterEvent>
@@ -17,33 +18,10 @@ namespace {
 const int kGreyRows[25] = {240, 234, 229, 223, 218, 212, 207, 202, 196, 191, 185, 180, 175,
                            169, 164, 158, 153, 148, 142, 137, 131, 126, 121, 115, 110};
 
-// ColorButton4 as the window sets it up.
-void ConfigureSwitch(TColorButton* b) {
-    b->setGeometry(360, 72, 433, 33);
-    b->SetMode(mSwitch);
-    b->SetTextOff(QString::fromUtf8("Старт BootLoader"));
-    b->SetTextOn(QString::fromUtf8("BootLoader запущен"));
-    b->SetTextColOff(clBlack);
-    b->SetTextColOn(clLime);
-    b->SetTextColDisabled(clBtnShadow);
-    b->SetText3D(true);
-    b->setFont(MakeFont("MS Sans Serif", -11, true));
-    b->GradBtnFace()->SetColorFrom(RGB(240, 240, 240));
-    b->GradBtnFace()->SetColorTo(RGB(105, 105, 105));
-    b->GradBtnFace()->SetStyle(gsHorizontal1);
-    b->GradBtnFace()->SetVisible(true);
-    b->ButtonBevel()->SetWidth(4);
-    b->SetFlashOptions({foGlyph, foText, foTextCol, foBtnCol});
-    b->SetCheckedOptions({coGlyph, coText, coTextCol, coBtnCol, coBevel});
-    b->SetColorOff(clBtnFace);
-    b->SetColorOn(clBtnFace);
-    b->SetColorDisabled(RGB(160, 160, 160));
-}
-
 struct SwitchFixture : ::testing::Test {
     void SetUp() override {
         button = new TColorButton(stage.Window());
-        ConfigureSwitch(button);
+        ConfigureLoaderSwitch(button);
         button->OnClick = [this](QObject*) { clicks.push_back(button->Checked()); };
         stage.Show();
     }

@@ -26,13 +26,12 @@
 #include "PortProblem.h"
 #include "PortRun.h"
 #include "Sha256.h"
+#include "StatusTexts.h"
 #include "TextOut.h"
 #include "TrafficLog.h"
 #include "UpdateFile.h"
 
 namespace {
-
-constexpr const char* kRefusedFile = "Неверный файл, проверьте файл или обновите программу загрузки";
 
 // "line 113, column 13: 'x' is not a hexadecimal digit (program memory row 113, offset 0x0706)".
 std::string DescribeFault(const TUpdateFileFault& fault) {

@@ -6,6 +6,7 @@
 #include "Fonts.h"
 #include "Gauges.h"
 #include "LedIndicator.h"
+#include "LoaderSwitch.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,23 +51,6 @@ void Mouse(QWidget* w, QEvent::Type type) {
     QApplication::sendEvent(w, &e);
 }
 
-TColorButton* MakeSwitch(QWidget* owner) {
-    auto* b = new TColorButton(owner);
-    b->setGeometry(360, 72, 433, 33);
-    b->SetMode(mSwitch);
-    b->SetTextOff(QString::fromUtf8("Старт BootLoader"));
-    b->SetTextOn(QString::fromUtf8("BootLoader запущен"));
-    b->SetTextColOff(clBlack);
-    b->SetTextColOn(clLime);
-    b->SetTextColDisabled(clBtnShadow);
-    b->setFont(MakeFont("MS Sans Serif", -11, true));
-    b->GradBtnFace()->SetColorFrom(RGB(240, 240, 240));
-    b->GradBtnFace()->SetColorTo(RGB(105, 105, 105));
-    b->GradBtnFace()->SetVisible(true);
-    b->ButtonBevel()->SetWidth(4);
-    return b;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,7 +68,8 @@ int main(int argc, char** argv) {
     auto* led = new TLedIndicator(&window, "LedIndicator1");
     led->setGeometry(8, 72, 113, 25);
     led->SetCaption(QString::fromUtf8("Отклик от БК"));
-    TColorButton* sw = MakeSwitch(&window);
+    auto* sw = new TColorButton(&window);
+    ConfigureLoaderSwitch(sw);
     auto* gauge = new TGauge(&window);
     gauge->setGeometry(0, 555, 805, 25);
     window.show();

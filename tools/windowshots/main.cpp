@@ -1,14 +1,16 @@
 // windowshots DIR: runs the demo window through a paced load into the
 // simulated device and saves screenshots of the screen fresh, during each
 // phase and after the load (and the debug page during and after it), then of the open-file
-// dialog, port errors with their hints, the longest status texts and the
-// port list with a described adapter, for a person to look at. It prints the
+// dialog, port errors with their hints and the switch after them, a damaged
+// file's refusal with its reason, the longest status texts and the port list
+// with a described adapter, for a person to look at. It prints the
 // status texts' widths in the status band's face and in DejaVu Sans.
 // Run it under a display, e.g. xvfb-run -a -s "-screen 0 1024x768x24".
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
@@ -74,10 +76,21 @@ void DesktopShots(TForm1& form, const QString& dir, const std::string& file) {
   Shot(form, dir, "8-port-list");
   form.ComboBox1->hidePopup();
 
+  // After a refused port the switch stays on until it is clicked off.
   form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(QStringLiteral("Нет порта")));
   ShotModal(dir, "9-port-error-not-found", [&] { form.ClickSwitch(); });
+  Shot(form, dir, "9a-switch-after-refused-port");
+  form.ClickSwitch();
   form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(QStringLiteral("Не порт")));
   ShotModal(dir, "10-port-error-not-a-port", [&] { form.ClickSwitch(); });
+  form.ClickSwitch();
+
+  // A damaged file: the refusal with its reason below it.
+  std::string damaged = UpdateFileText(MakeSampleImage(2));
+  damaged[147 * 34 + 2] = 'Z';
+  const QString damagedPath = QDir(dir).filePath(QStringLiteral("damaged.qv"));
+  if (QFile out(damagedPath); out.open(QIODevice::WriteOnly)) out.write(damaged.data(), static_cast<qint64>(damaged.size()));
+  ShotModal(dir, "10a-refused-file", [&] { form.OpenUpdateFile(damagedPath); });
 
   PrintStatusWidths(form);
   form.SetStatus(TForm1::StatusTexts()[1]);

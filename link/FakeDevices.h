@@ -1,6 +1,8 @@
 #pragma once
 // A folder that stands in for /sys and /dev: terminals of the platform's
-// serial ports and USB serial adapters laid out as the kernel shows them.
+// serial ports and USB serial adapters laid out as the kernel shows them, so
+// that the port list and the port hints can be tried, and shown, on a machine
+// without such hardware. Header only: nothing links it unless included.
 #include <unistd.h>
 
 #include <filesystem>
