@@ -118,7 +118,8 @@ void TCustomSerialPort::DispatchEvents(std::uint32_t events) {
       HandleRxChar();
       events &= ~EV_RXCHAR;
     }
-    if (events != 0) HandleEvents(events);
+    // A handler that closed the port has ended the session's events.
+    if (events != 0 && IsOpen()) HandleEvents(events);
   } catch (...) {
     HandleUncaughtException(Session_ ? Session_->runner : Runner_, std::current_exception());
   }
