@@ -1,7 +1,7 @@
 #pragma once
 // The window programs' command line, read before Qt starts so that --help
 // and --version answer where there is no display:
-//   qvloader [FILE.qv]   qvdemo [FILE.qv]   -h/--help   -v/--version
+//   qvloader [FILE.qv]   qvdemo [--fast] [FILE.qv]   -h/--help   -v/--version
 // Qt's own options (-platform, -style, ...) pass through to Qt; anything
 // else that looks like an option is a usage error.
 #include <string>
@@ -9,12 +9,13 @@
 struct TWindowCommandLine {
   bool help = false;
   bool version = false;
+  bool fast = false;  // qvdemo: the simulated device answers at once
   std::string file;   // loaded at start as if picked; empty: none
   std::string error;  // a usage error to report; empty: none
 };
 
-// `program` is the name the texts use ("qvloader", "qvdemo").
-TWindowCommandLine ParseWindowCommandLine(int argc, const char* const argv[]);
+// `program` is the name the texts use ("qvloader", "qvdemo"); the demo has an option of its own.
+TWindowCommandLine ParseWindowCommandLine(int argc, const char* const argv[], const std::string& program = "qvloader");
 std::string WindowUsage(const std::string& program);
 
 // Where a window can open: a display named in the environment or a platform
