@@ -3,6 +3,7 @@
 // every block of both regions arrived in order and the completion came.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -234,6 +235,13 @@ int main(int argc, char** argv) {
                  r.ProgramBlocks, r.CompletionSeen ? "received" : "missing", r.Cycles,
                  r.FirstMismatch.empty() ? "" : "; first out of order: ", r.FirstMismatch.c_str(),
                  difference.empty() ? "" : "; differs from the expected image at ", difference.c_str());
+    // The loader's turnaround as the device sees it: its answer written, the next frame read.
+    std::vector<double> turnaround = r.TurnaroundUs;
+    if (!turnaround.empty()) {
+      std::sort(turnaround.begin(), turnaround.end());
+      std::fprintf(stderr, "qvsim: turnaround over %zu frames: median %.0f us, 99th percentile %.0f us\n",
+                   turnaround.size(), turnaround[turnaround.size() / 2], turnaround[turnaround.size() * 99 / 100]);
+    }
   }
   return ok ? 0 : 1;
 }
