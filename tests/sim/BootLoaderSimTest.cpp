@@ -2,6 +2,8 @@
 // pacing, every injected fault as the loader sees it, and a new greeting cycle.
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
 #include <thread>
 
 #include "BootLoaderSim.h"
@@ -97,6 +99,24 @@ struct TFaultCase {
   int stallFrame;
 };
 
+// The case's name in test listings: the fault and the frame it is set at
+// ("WrongSumFrom513"), the same on every run.
+std::string CaseName(const TFaultCase& c) {
+  const char* fault = "None";
+  switch (c.fault) {
+    case TSimFault::None: break;
+    case TSimFault::WrongSum: fault = "WrongSum"; break;
+    case TSimFault::MissingAA: fault = "MissingAA"; break;
+    case TSimFault::Garbage: fault = "Garbage"; break;
+    case TSimFault::Silence: fault = "Silence"; break;
+    case TSimFault::HangUp: fault = "HangUp"; break;
+    case TSimFault::HangUpAfterAnswer: fault = "HangUpAfterAnswer"; break;
+  }
+  return std::string(fault) + "From" + std::to_string(c.frame);
+}
+
+void PrintTo(const TFaultCase& c, std::ostream* out) { *out << CaseName(c); }
+
 class BootLoaderSimFault : public ::testing::TestWithParam<TFaultCase> {};
 
 TEST_P(BootLoaderSimFault, TheLoaderSeesTheFaultAtItsFrame) {
@@ -122,7 +142,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TFaultCase{TSimFault::Garbage, 5, "short response", 5},
                       TFaultCase{TSimFault::Garbage, 518, "response too long", 518},
                       TFaultCase{TSimFault::Silence, 7, "no response", 7},
-                      TFaultCase{TSimFault::HangUp, 2, "hang-up", 2}));
+                      TFaultCase{TSimFault::HangUp, 2, "hang-up", 2}),
+    [](const auto& test) { return CaseName(test.param); });
 
 TEST(BootLoaderSim, AfterAStallTheNextOpeningGetsANewGreetingCycle) {
   TSimOptions options;
