@@ -2,6 +2,7 @@
 // pacing, every injected fault as the loader sees it, and a new greeting cycle.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -17,6 +18,20 @@ using namespace std::chrono_literals;
 const TImage& Sample() {
   static const TImage image = MakeSampleImage(7);
   return image;
+}
+
+// Waits (on the test's thread) until `done` holds; false after 10 s.
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+bool WaitsFor(const TBootLoaderSim& sim, TBootLoaderSim::TWaiting what) {
+  return WaitUntil([&] { return sim.Waiting() == what; });
 }
 
 TSimResult RunWhole(TSimOptions options, TScriptOutcome& outcome, int timeoutMs = 1000) {
@@ -159,7 +174,8 @@ TEST(BootLoaderSim, AfterAStallTheNextOpeningGetsANewGreetingCycle) {
     EXPECT_EQ(stalled.Stall, "wrong sum");
     EXPECT_EQ(stalled.StallFrame, 2);
   }  // closed: the user turns the switch off
-  std::this_thread::sleep_for(50ms);
+  // The device has seen the loader go and waits for the next opening.
+  ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderOpen));
   EXPECT_FALSE(sim.Finished());
   TScriptedLoader second(sim.SlavePath(), Sample());
   ASSERT_TRUE(second.Open());
@@ -181,10 +197,16 @@ TEST(BootLoaderSim, SeveralDevicesInARowEachGreetOnceTheLoaderReopens) {
   for (int device = 1; device <= 3; ++device) {
     TScriptedLoader loader(sim.SlavePath(), Sample());
     ASSERT_TRUE(loader.Open()) << device;
-    EXPECT_EQ(loader.Run().Stall, "") << device;
+    EXPECT_EQ(loader.Run(false).Stall, "") << device;
     // The next device waits for the port to be let go of: nothing greets this opening again.
-    EXPECT_FALSE(loader.AwaitByte(0x55, 100)) << device;
+    ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderGone)) << device;
+    EXPECT_EQ(loader.TakeWaiting(), std::vector<std::uint8_t>{}) << device;
     EXPECT_EQ(sim.Finished(), device == 3);
+    // Let go of, as a loader's Close does; the next opening comes once the device has seen it.
+    loader.Close();
+    if (device < 3) {
+      ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderOpen)) << device;
+    }
   }
   ASSERT_TRUE(sim.WaitFinished(5s));
   sim.Stop();
@@ -206,7 +228,7 @@ TEST(BootLoaderSim, GreetsOnlyOnceOpenedAndAgainUntilAnswered) {
   options.GreetIntervalMs = 60;
   TBootLoaderSim sim(options);
   sim.Start();
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderOpen));
   EXPECT_EQ(sim.Result().Greetings, 0);  // nobody has opened the port yet
   TScriptedLoader loader(sim.SlavePath(), Sample());
   ASSERT_TRUE(loader.Open());
@@ -231,7 +253,7 @@ TEST(BootLoaderSim, OutOfOrderFramesAreNamed) {
   // Skip the first block: send block 1 first.
   const std::vector<std::uint8_t> frame = loader.Frame(1);
   ASSERT_TRUE(loader.Write(frame.data(), frame.size()));
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(WaitUntil([&] { return sim.Result().FramesReceived == 1; }));
   loader.Close();
   ASSERT_TRUE(sim.WaitFinished(5s));
   EXPECT_EQ(sim.Result().FirstMismatch, "frame 1: expected 66 0000, received 66 0008");
