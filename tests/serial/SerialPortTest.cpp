@@ -469,7 +469,7 @@ TEST_F(SerialPortLine, HangUpIsReportedOnceAndNothingSpins) {
   const std::uint8_t b[] = {1, 2, 3};
   port.WriteBytes(b, 3);
   const double before = ProcessCpuSeconds();
-  loop.For(1000);
+  loop.For(1000);  // a second to measure over: a loop that spins shows in it
   const double used = ProcessCpuSeconds() - before;
   EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_IOE)});
   EXPECT_LT(used, 0.25) << "a thread spins after the hang-up";
@@ -530,7 +530,7 @@ TEST_F(SerialPortLine, InputTheMaskDoesNotAskForNeverSpins) {
   line.Send({1, 2, 3, 4, 5});
   ASSERT_TRUE(AwaitQueued(port, 5));
   const double before = ProcessCpuSeconds();
-  loop.For(1000);
+  loop.For(1000);  // a second to measure over: a loop that spins shows in it
   EXPECT_LT(ProcessCpuSeconds() - before, 0.3) << "the main loop spins on bytes nobody asked about";
 }
 
@@ -646,7 +646,7 @@ TEST_F(SerialPortLine, BytesKeepTheirOrderWhoeverHandsThemToTheDevice) {
   std::thread reader([&, total] { got = line.Receive(total, 10000); });
   for (int i = 0; i < 20; ++i) {
     write(17);
-    loop.For(5);
+    loop.For(5);  // apart on purpose, while the device reads: the writes meet the writer at different points
   }
   reader.join();
   std::vector<std::uint8_t> rest = line.Receive(sent.size() - got.size(), 5000);

@@ -140,7 +140,7 @@ TEST_F(SerialPortPosix, OpenFailuresForTheDeviceFile) {
   notALine.SetUpdateDCB(false);
   notALine.Open();
   const double before = CpuSeconds();
-  loop.For(1000);
+  loop.For(1000);  // a second to measure over: a loop that spins shows in it
   EXPECT_LT(CpuSeconds() - before, 0.3) << "the main loop spins on a device that is always readable";
 }
 
@@ -240,7 +240,7 @@ TEST_F(SerialPortPosix, ASilentLineWakesNoThread) {
   ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
   ASSERT_TRUE(loop.Turns());  // the dispatch is over; its own wake-ups are not counted
   const long main = WakeUps("");
-  loop.For(1000);
+  loop.For(1000);  // a second to count over: a loop that looks by itself shows in it
   EXPECT_LE(WakeUps("") - main, 3) << "the main loop looks again and again";
   EXPECT_EQ(counts, std::vector<int>{3});
   EXPECT_EQ(OtherThreads(), 0);
