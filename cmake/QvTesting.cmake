@@ -17,5 +17,8 @@ function(qv_add_gtest name)
   if(T_ENVIRONMENT)
     list(APPEND props ENVIRONMENT "${T_ENVIRONMENT}")
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  # Test names are the suites' own, never a parameter's printed value: a name
+  # must be the same on every run for -R and --rerun-failed to find it again.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 NO_PRETTY_VALUES NO_PRETTY_TYPES
+                       PROPERTIES ${props})
 endfunction()

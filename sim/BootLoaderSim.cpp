@@ -209,14 +209,20 @@ void TBootLoaderSim::Run() {
 
 bool TBootLoaderSim::WaitLoaderGone() {
   if (loaderOpen_.load() && !LineGone()) {
-    if (!line_->WaitLoaderGone()) return false;
+    waiting_ = TWaiting::LoaderGone;
+    const bool gone = line_->WaitLoaderGone();
+    waiting_ = TWaiting::Nothing;
+    if (!gone) return false;
     loaderOpen_ = false;
   }
   return !LineGone();
 }
 
 bool TBootLoaderSim::WaitForLoader() {
-  if (!line_->WaitLoaderOpen()) return false;
+  waiting_ = TWaiting::LoaderOpen;
+  const bool opened = line_->WaitLoaderOpen();
+  waiting_ = TWaiting::Nothing;
+  if (!opened) return false;
   loaderOpen_ = true;
   return true;
 }

@@ -107,6 +107,11 @@ public:
   bool WaitFinished(std::chrono::milliseconds timeout) const;
   // Waits until the loader has closed the port (or the time is up).
   bool WaitLoaderClosed(std::chrono::milliseconds timeout) const;
+  // What the device thread is waiting for now: a loader to open the line,
+  // or the loader to let go of it (after a device, or once finished). Tests
+  // wait for these points rather than for a time.
+  enum class TWaiting { Nothing, LoaderOpen, LoaderGone };
+  TWaiting Waiting() const { return waiting_.load(); }
   // A copy of the result so far. The image is shared, not copied: read its
   // cells once Finished() (the device thread writes them until then).
   TSimResult Result() const;
@@ -138,6 +143,7 @@ private:
   std::thread thread_;
   std::atomic<bool> finished_{false};
   std::atomic<bool> loaderOpen_{false};
+  std::atomic<TWaiting> waiting_{TWaiting::Nothing};
   mutable std::mutex mutex_;
   TSimResult result_;
   std::uint32_t random_;

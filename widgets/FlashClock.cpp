@@ -168,7 +168,9 @@ void FlashClock::ThreadMain() {
         // a second. The counter stands still meanwhile; controls that flash
         // later still share it and blink in step.
         if (RegisteredCount() == 0) {
+            idle_.store(true);
             stopSignal_.wait(lock, [this] { return stopRequested_ || RegisteredCount() != 0; });
+            idle_.store(false);
             if (stopRequested_) break;
             next = clock::now();
         }

@@ -40,6 +40,9 @@ public:
     void Start();
     void Stop();
     bool Running() const;
+    // True while the timer thread sleeps because nothing flashes (tests wait
+    // for this point rather than for a time).
+    bool Idle() const { return idle_.load(); }
 
     // Controls call this when they are created. Tests turn it off to drive
     // the clock by hand.
@@ -80,6 +83,7 @@ private:
     std::atomic<std::uint32_t> counter_{0};
     std::atomic<bool> applyPending_{false};
     std::atomic<bool> autoStart_{true};
+    std::atomic<bool> idle_{false};
 
     mutable std::mutex threadMutex_;
     std::condition_variable stopSignal_;

@@ -34,6 +34,7 @@
 #include "Gauges.h"
 #include "LedIndicator.h"
 #include "LogPane.h"
+#include "PostedEvents.h"
 #include "SampleImage.h"
 #include "StatusTexts.h"
 #include "Unit1.h"
@@ -609,7 +610,7 @@ TEST_F(Window, DebugPageAfterALoadShowsTheLastResponse) {
   ClickSwitch();
   ExpectCompleteLoad(image);
   form_->PageControl1->setCurrentIndex(2);
-  WaitFor([] { return false; }, 50);
+  ASSERT_TRUE(DeliverPosted());  // the shown pane brought up to date
   TLogPane* pane = form_->Memo1;
   QScrollBar* across = pane->horizontalScrollBar();
   EXPECT_GT(across->maximum(), 0) << "lines wider than the pane";

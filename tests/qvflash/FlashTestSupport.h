@@ -62,7 +62,9 @@ inline RunOutput RunQvflash(std::vector<std::string> args) {
 }
 
 // A device played by hand on a pseudo-terminal, in a thread of its own: the
-// script starts once the loader has opened the port.
+// script starts once the loader has opened the port. The loader empties its
+// input as it opens, so what a device says first it says again until it is
+// answered (Greet), as a real device greets until answered.
 class TScriptedDevice {
 public:
   explicit TScriptedDevice(std::function<void(TPty&)> script) {
@@ -75,16 +77,28 @@ public:
         if (::poll(&p, 1, 0) == 0 || !(p.revents & POLLHUP)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
       script(pty_);
     });
   }
   ~TScriptedDevice() { thread_.join(); }
   const std::string& Path() const { return pty_.Path(); }
+  // Sends `greeting` every 250 ms until the loader's acknowledgement has
+  // come; true when it came, whole and right.
+  static bool Greet(TPty& pty, const std::vector<std::uint8_t>& greeting) {
+    std::vector<std::uint8_t> answer;
+    for (int i = 0; i < 40 && answer.empty(); ++i) {
+      pty.Send(greeting);
+      answer = pty.Receive(1, 250);
+    }
+    if (answer.empty()) return false;
+    const std::vector<std::uint8_t> rest = pty.Receive(2, 5000);
+    answer.insert(answer.end(), rest.begin(), rest.end());
+    return answer == std::vector<std::uint8_t>{0x55, 0x33, 0xCC};
+  }
   // Greeting, acknowledgement, 0xAA.
   static bool Handshake(TPty& pty) {
-    pty.Send({0x55});
-    if (pty.Receive(3, 5000).size() != 3) return false;
+    if (!Greet(pty, {0x55})) return false;
+    // A moment apart on purpose: 0xAA comes as news of its own, as from a device.
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     pty.Send({0xAA});
     return true;

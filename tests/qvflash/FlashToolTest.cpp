@@ -139,13 +139,16 @@ TEST_F(FlashTool, HangUpMidLoadIsDeviceLost) {
 // restart is a stall at once, said as such, and so is one that answers too
 // slowly (a load from it would take for ever).
 TEST_F(FlashTool, AnAnswerIsDueInItsLineTimeWhateverTrickles) {
-  TScriptedDevice restarted([](TPty& pty) {
+  // A greeting every 250 ms: the 132 bytes of an answer would take 33 s.
+  std::atomic<bool> over{false};
+  TScriptedDevice restarted([&](TPty& pty) {
     if (!TScriptedDevice::Handshake(pty) || pty.Receive(131, 5000).size() != 131) return;
-    for (int i = 0; i < 40 && pty.Receive(1, 100).empty(); ++i) pty.Send({0x55});
+    for (int i = 0; i < 200 && !over && pty.Receive(1, 250).empty(); ++i) pty.Send({0x55});
   });
   const auto start = std::chrono::steady_clock::now();
   RunOutput run = Run({"--port", restarted.Path(), file_});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "not 132 greetings later";
+  over = true;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << "not 132 greetings later";
   EXPECT_EQ(run.status, exStall);
   EXPECT_NE(run.err.find("stalled at data-flash block at 0x0000: the device restarted ("), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(" greetings, 0x55, instead of the answer)"), std::string::npos) << run.err;
@@ -184,10 +187,7 @@ TEST_F(FlashTool, StallMessagesNameTheFrameAndCountHonestly) {
 TEST_F(FlashTool, GreetingBehindGlitchBytesIsAnswered) {
   std::atomic<bool> answered{false};
   {
-    TScriptedDevice device([&](TPty& pty) {
-      pty.Send({0x00, 0xFF, 0x13, 0x55});
-      answered = pty.Receive(3, 3000) == std::vector<std::uint8_t>{0x55, 0x33, 0xCC};
-    });
+    TScriptedDevice device([&](TPty& pty) { answered = TScriptedDevice::Greet(pty, {0x00, 0xFF, 0x13, 0x55}); });
     const RunOutput run = Run({"--port", device.Path(), "--greeting-timeout", "1", file_});
     EXPECT_NE(run.err.find("the device did not confirm the handshake with 0xAA"), std::string::npos)
         << "the greeting was taken; " << run.err;
@@ -204,7 +204,8 @@ TEST_F(FlashTool, HangUpBeforeAnyFrameSaysWhere) {
 }
 
 // The device answers and is gone at once: the loader says so without waiting
-// for any time-out (Close's own 300 ms pause aside).
+// for any time-out. The time-out here is 30 s: a run that ends within half
+// of it after the hang-up did not wait for it, however loaded the machine.
 TEST_F(FlashTool, HangUpRightAfterAnAnswerEndsTheRunAtOnce) {
   for (int round = 0; round < 4; ++round) {
     std::atomic<std::int64_t> hungUpAt{0};
@@ -218,14 +219,14 @@ TEST_F(FlashTool, HangUpRightAfterAnAnswerEndsTheRunAtOnce) {
         pty.CloseMaster();
         hungUpAt = std::chrono::steady_clock::now().time_since_epoch().count();
       });
-      run = Run({"--port", device.Path(), file_});
+      run = Run({"--port", device.Path(), "--timeout", "30000", file_});
       endedAt = std::chrono::steady_clock::now().time_since_epoch().count();
     }
     EXPECT_EQ(run.status, exDeviceLost) << run.err;
     ASSERT_NE(hungUpAt.load(), 0);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::duration(endedAt - hungUpAt.load())).count();
-    EXPECT_LT(seconds, 1.2) << "round " << round << ": the hang-up was noticed late";
+    EXPECT_LT(seconds, 15.0) << "round " << round << ": the hang-up was noticed at the time-out";
   }
 }
 

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "BootLoaderSim.h"
@@ -29,6 +30,15 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// Waits (on the test's thread) until `done` holds; false after `limit`.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
+  for (const auto until = std::chrono::steady_clock::now() + limit; !done();) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
 }
 
 // The real qvflash in a child process with the given standard output and
@@ -53,7 +63,7 @@ public:
   }
   pid_t Pid() const { return pid_; }
   // The exit status, or -1 when it did not end within `limit`.
-  int Wait(std::chrono::seconds limit = 20s) {
+  int Wait(std::chrono::seconds limit = 60s) {
     int status = 0;
     for (auto until = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < until;) {
       if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -197,8 +207,10 @@ TEST_F(MultiPort, RecordIsAppendedNeverTruncatedAndMustBeWritable) {
   const RunOutput refused = Run({"--port", untouched.SlavePath(), "--record", dir_.string(), file_});
   EXPECT_EQ(refused.status, exUsage);
   EXPECT_NE(refused.err.find("cannot write the record file"), std::string::npos) << refused.err;
-  std::this_thread::sleep_for(100ms);
-  EXPECT_EQ(untouched.Result().Cycles, 0) << "no port was opened";
+  // The device then takes a whole load as its first: no port was opened before.
+  EXPECT_EQ(Run({"--quiet", "--port", untouched.SlavePath(), file_}).status, exSuccess);
+  ASSERT_TRUE(untouched.WaitFinished(10s));
+  EXPECT_EQ(untouched.Result().Cycles, 1) << "no port was opened";
 }
 
 TEST_F(MultiPort, WaitForPortLoadsAPortThatAppearsLater) {
@@ -206,14 +218,15 @@ TEST_F(MultiPort, WaitForPortLoadsAPortThatAppearsLater) {
   TSimOptions options;
   options.LinkPath = link;
   TBootLoaderSim sim(options);
-  std::thread later([&] {
-    std::this_thread::sleep_for(700ms);
-    sim.Start();
-  });
-  const RunOutput run = Run({"--wait-for-port", "--port", link, file_});
-  later.join();
-  EXPECT_EQ(run.status, exSuccess) << run.err;
-  EXPECT_NE(run.err.find("waiting for " + link + " to appear"), std::string::npos) << run.err;
+  // The device appears once qvflash has found it missing and waits for it.
+  const fs::path err = dir_ / "err";
+  const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  TChild child({"--wait-for-port", "--greeting-timeout", "60", "--port", link, file_}, -1, errFd);
+  ::close(errFd);
+  const std::string waiting = "waiting for " + link + " to appear";
+  ASSERT_TRUE(WaitUntil([&] { return Slurp(err.string()).find(waiting) != std::string::npos; })) << Slurp(err.string());
+  sim.Start();
+  EXPECT_EQ(child.Wait(60s), exSuccess) << Slurp(err.string());
   ExpectWholeImage(sim, image_);
 
   const RunOutput missing = Run({"--wait-for-port", "--greeting-timeout", "1", "--port", link + "-never", file_});
@@ -256,34 +269,26 @@ TEST_F(MultiPort, StationLoadsDeviceAfterDeviceAndStopsOnSigterm) {
       if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
     }
   } reap{child};
-  auto recorded = [&] { return Lines(Slurp(record_)).size(); };
-  auto waitFor = [&](std::size_t lines) {
-    for (auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
-      if (recorded() >= lines) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
-  };
+  auto waitFor = [&](std::size_t lines) { return WaitUntil([&] { return Lines(Slurp(record_)).size() >= lines; }); };
   ASSERT_TRUE(waitFor(3)) << Slurp(err.string());
-  // The adapter is pulled out and a new one plugged in under the same name.
+  // The adapter is pulled out and, once qvflash looks for it, a new one is
+  // plugged in under the same name.
   line->Stop();
   line.reset();
-  std::this_thread::sleep_for(600ms);
+  const std::string looking = "waiting for " + link + " to appear";
+  ASSERT_TRUE(WaitUntil([&] { return Slurp(err.string()).find(looking) != std::string::npos; })) << Slurp(err.string());
   TSimOptions second;
   second.LinkPath = link;
   TBootLoaderSim replugged(second);
   replugged.Start();
   ASSERT_TRUE(waitFor(4)) << Slurp(err.string());
   ExpectWholeImage(replugged, image_);
-  ASSERT_GT(slow.Result().FramesReceived, 0) << "the slow load is under way";
+  ASSERT_TRUE(WaitUntil([&] { return slow.Result().FramesReceived > 0; })) << "the slow load is under way";
 
   ::kill(child, SIGTERM);
   int status = 0;
   pid_t ended = 0;
-  for (auto until = std::chrono::steady_clock::now() + 10s; ended == 0 && std::chrono::steady_clock::now() < until;) {
-    ended = ::waitpid(child, &status, WNOHANG);
-    if (ended == 0) std::this_thread::sleep_for(20ms);
-  }
+  WaitUntil([&] { return (ended = ::waitpid(child, &status, WNOHANG)) != 0; }, 30s);
   ASSERT_EQ(ended, child) << "qvflash did not stop on SIGTERM";
   reap.pid = 0;
   ASSERT_TRUE(WIFEXITED(status));
@@ -346,11 +351,15 @@ TEST_F(MultiPort, OutputsThatCannotBeWrittenAreNotLostSilently) {
     EXPECT_EQ(refused.status, exUsage) << option;
     EXPECT_NE(refused.err.find(fifo + ": a FIFO that no program reads"), std::string::npos) << refused.err;
   }
-  std::string read;
-  std::thread reader([&] { read = Slurp(fifo); });
-  std::this_thread::sleep_for(100ms);  // the reader opens first
+  // A reader that has the FIFO open before qvflash starts; the line fits the
+  // pipe, and is read once the run is over.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
   EXPECT_EQ(Run({"--simulate", "--quiet", "--record", fifo, file_}).status, exSuccess);
-  reader.join();
+  std::string read;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) read.append(buffer, static_cast<std::size_t>(n));
+  ::close(reader);
   EXPECT_NE(read.find("\"outcome\":\"ok\""), std::string::npos) << read;
 
   RunOutput full = Run({"--simulate", "--quiet", "--record", "/dev/full", file_});
@@ -383,9 +392,7 @@ TEST_F(MultiPort, HangUpAndOtherSignalsStopLikeSigterm) {
     sim.Start();
     const std::string record = (dir_ / ("record-" + std::to_string(signal))).string();
     TChild child({"--port", sim.SlavePath(), "--record", record, file_}, -1, -1);
-    for (auto until = std::chrono::steady_clock::now() + 20s;
-         sim.Result().FramesReceived < 5 && std::chrono::steady_clock::now() < until;)
-      std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(WaitUntil([&] { return sim.Result().FramesReceived >= 5; })) << ::strsignal(signal);
     ::kill(child.Pid(), signal);
     EXPECT_EQ(child.Wait(), exInterrupted) << ::strsignal(signal);
     const std::vector<std::string> lines = Lines(Slurp(record));

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "BootLoaderSim.h"
@@ -96,9 +98,14 @@ public:
       char buffer[4096];
       for (;;) {
         const ssize_t n = ::read(master_, buffer, sizeof buffer);
-        if (n > 0) output_.append(buffer, static_cast<std::size_t>(n));
-        else if (n < 0 && errno == EINTR) continue;
-        else break;  // EIO: the program and its terminal are gone
+        if (n > 0) {
+          std::lock_guard lock(mutex_);
+          output_.append(buffer, static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+          continue;
+        } else {
+          break;  // EIO: the program and its terminal are gone
+        }
       }
     });
   }
@@ -116,12 +123,24 @@ public:
     reader_.join();
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  const std::string& Output() const { return output_; }
+  // Waits until the output so far satisfies `shown`; false after 60 s.
+  bool AwaitOutput(const std::function<bool(const std::string&)>& shown) const {
+    for (const auto until = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < until;) {
+      if (shown(Output())) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+  std::string Output() const {
+    std::lock_guard lock(mutex_);
+    return output_;
+  }
 
 private:
   int master_ = -1;
   pid_t pid_ = 0;
   std::thread reader_;
+  mutable std::mutex mutex_;  // output_
   std::string output_;
 };
 
@@ -176,10 +195,8 @@ TEST_F(FlashTerminal, EveryRunEndsWithItsOutcome) {
     TBootLoaderSim sim(options);
     sim.Start();
     TTerminalRun run({"--port", sim.SlavePath(), file_});
-    for (auto until = std::chrono::steady_clock::now() + 30s;
-         sim.Result().FramesReceived < 20 && std::chrono::steady_clock::now() < until;)
-      std::this_thread::sleep_for(20ms);
-    std::this_thread::sleep_for(1200ms);  // a live line drawn with its estimate
+    ASSERT_TRUE(run.AwaitOutput([](const std::string& out) { return out.find("s left") != std::string::npos; }))
+        << "a live line drawn with its estimate: " << run.Output();
     run.Type("\x03");
     EXPECT_EQ(run.Wait(), exInterrupted);
     const std::vector<std::string> screen = Screen(run.Output());
@@ -230,7 +247,14 @@ TEST_F(FlashTerminal, SeveralPortsWithASharedPrefix) {
   // A station's ports that were only waiting for a device when stopped read as stopped.
   TPty line1, line2;
   TTerminalRun station({"--station", "--port", line1.Path(), "--port", line2.Path(), file_});
-  std::this_thread::sleep_for(1500ms);
+  const auto bothWaiting = [&](const std::string& out) {
+    int waiting = 0;
+    for (const std::string& row : Screen(out))
+      waiting += row.find("waiting for the device") != std::string::npos &&
+                 (row.find(line1.Path()) != std::string::npos || row.find(line2.Path()) != std::string::npos);
+    return waiting == 2;
+  };
+  ASSERT_TRUE(station.AwaitOutput(bothWaiting)) << station.Output();
   station.Type("\x03");
   EXPECT_EQ(station.Wait(), exSuccess) << "no device, none failed";
   const std::string stopped = Joined(Screen(station.Output()));

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "FarEnd.h"
-#include "MainLoop.h"
+#include "PortOnALine.h"
 #include "SerialPort.h"
 #include "SerialWriter.h"
 
@@ -17,30 +17,11 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-class SerialPortLine : public ::testing::Test {
-protected:
-  void SetUp() override {
-    SetUncaughtExceptionHandler([this](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
-    port.SetDeviceName(line.Path());
-    port.SetBaudrate(br38400);
-    port.Buffers().SetReadTimeout(500);
-  }
-  void TearDown() override { SetUncaughtExceptionHandler(nullptr); }
+// A bound on a wait that must end (the alternative being a time-out several
+// times longer): generous, so that a loaded machine does not fail it.
+constexpr double kMustEndSeconds = 5.0;
 
-  TMainLoop loop;
-  TFarEnd line;
-  std::vector<std::string> uncaught;
-  TSerialPort port;  // destroyed first: closes before the loop goes
-};
-
-std::string OpenError(TSerialPort& port) {
-  try {
-    port.Open();
-  } catch (const ESerialPortError& e) {
-    return e.what();
-  }
-  return "";
-}
+class SerialPortLine : public TPortOnALine<TFarEnd> {};
 
 TEST_F(SerialPortLine, OpenFailuresLeaveThePortClosed) {
   TSerialPort missing;
@@ -98,29 +79,36 @@ TEST_F(SerialPortLine, ReadBytesWaitsUpToReadTimeoutForWhatIsMissing) {
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(port.ReadBytes(buf, 16), 0);
   EXPECT_GE(SecondsSince(start), 0.15) << "the wait for the first byte was skipped";
-  EXPECT_LT(SecondsSince(start), 2.0);
+  EXPECT_LT(SecondsSince(start), kMustEndSeconds);
 
-  // Bytes that come while ReadBytes waits are returned once the line is quiet.
-  port.Buffers().SetReadTimeout(2000);
-  std::thread sender([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    line.Send({1, 2, 3});
-  });
+  // Bytes that come while ReadBytes waits are returned once the line is quiet,
+  // long before the time-out. The far end acts once the read has begun, and
+  // a little later on purpose, so that the bytes come during the wait.
+  port.Buffers().SetReadTimeout(30000);
+  std::atomic<bool> reading{false};
+  auto whileReading = [&](const std::function<void()>& act) {
+    return std::thread([&reading, act] {
+      while (!reading.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      act();
+    });
+  };
+  std::thread sender = whileReading([&] { line.Send({1, 2, 3}); });
   start = std::chrono::steady_clock::now();
+  reading = true;
   EXPECT_EQ(port.ReadBytes(buf, 16), 3);
-  EXPECT_LT(SecondsSince(start), 1.0) << "the read did not end at the pause after the bytes";
+  EXPECT_LT(SecondsSince(start), kMustEndSeconds) << "the read did not end at the pause after the bytes";
   sender.join();
   EXPECT_EQ(buf[0], 1);
   EXPECT_EQ(buf[2], 3);
 
   // A hang-up ends the wait at once.
-  std::thread hangUp([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    line.CloseMaster();
-  });
+  reading = false;
+  std::thread hangUp = whileReading([&] { line.CloseMaster(); });
   start = std::chrono::steady_clock::now();
+  reading = true;
   EXPECT_EQ(port.ReadBytes(buf, 16), 0);
-  EXPECT_LT(SecondsSince(start), 1.0);
+  EXPECT_LT(SecondsSince(start), kMustEndSeconds);
   hangUp.join();
 }
 
@@ -137,16 +125,16 @@ TEST_F(SerialPortLine, BytesArrivingTogetherRaiseOneEventWithTheirCount) {
   port.Open();
   line.Send({1, 2, 3, 4, 5});
   ASSERT_TRUE(loop.Until([&] { return got.size() == 5; }));
-  loop.For(50);
+  ASSERT_TRUE(loop.Turns());
   EXPECT_EQ(counts, std::vector<int>{5});
 
   // Three bytes, then two more before the main thread gets to the dispatch.
   counts.clear();
   got.clear();
   line.Send({6, 7, 8});
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_TRUE(AwaitQueued(port, 3));
   line.Send({9, 10});
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  ASSERT_TRUE(AwaitQueued(port, 5));
   ASSERT_TRUE(loop.Until([&] { return got.size() == 5; }));
   EXPECT_EQ(counts, std::vector<int>{5});
   EXPECT_EQ(got, (std::vector<std::uint8_t>{6, 7, 8, 9, 10}));
@@ -162,7 +150,7 @@ TEST_F(SerialPortLine, UnreadBytesComeAgainWithNewDataWithoutRepeatingMeanwhile)
   port.Open();
   line.Send({1, 2, 3, 4, 5});
   ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
-  loop.For(100);
+  ASSERT_TRUE(loop.Turns());
   EXPECT_EQ(counts, std::vector<int>{5});  // unread bytes alone raise nothing more
   line.Send({6});
   ASSERT_TRUE(loop.Until([&] { return counts.size() == 2; }));
@@ -215,15 +203,21 @@ TEST_F(SerialPortLine, BytesArrivingWhileAHandlerPumpsTheLoopFollowItsEnd) {
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(count));
     port.ReadBytes(buf.data(), count);
     if (counts.size() == 1) {
+      // Pumps the loop, as a message box does, while two more bytes come.
       line.Send({4, 5});
-      loop.For(100);  // pumps the loop, as a message box does
+      EXPECT_TRUE(loop.Until([&] {
+        TComStat stat;
+        port.QueryStatus(stat);
+        return stat.InQueue >= 2;
+      }));
+      EXPECT_TRUE(loop.Turns());
     }
     --depth;
   };
   port.Open();
   line.Send({1, 2, 3});
   ASSERT_TRUE(loop.Until([&] { return counts.size() == 2; }));
-  loop.For(50);
+  ASSERT_TRUE(loop.Turns());
   EXPECT_EQ(deepest, 1) << "a batch began inside another";
   EXPECT_EQ(counts, (std::vector<int>{3, 2}));
 }
@@ -264,7 +258,7 @@ TEST_F(SerialPortLine, CloseInsideOnRxCharReturnsAndNothingFollows) {
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(onClose, 1);
   line.Send({1, 2, 3});
-  loop.For(200);
+  ASSERT_TRUE(loop.Turns());
   EXPECT_EQ(events, 1);
   EXPECT_FALSE(port.HasWriteThread());
 }
@@ -275,10 +269,7 @@ TEST_F(SerialPortLine, StoppingDuringAWriteEndsTheWriterWithoutTxEmpty) {
   port.Buffers().SetWriteTimeout(100);
   port.Open();
   std::vector<std::uint8_t> chunk(2048, 0x33);
-  for (int i = 0; i < 500 && port.WriterPending() == 0; ++i) {
-    port.WriteBytes(chunk.data(), 2048);
-    loop.For(20);
-  }
+  FillUntilTheWriterHolds(port, 0x33, [&] { loop.Turns(1); });
   ASSERT_GT(port.WriterPending(), 0u);  // the device takes no more: a write is in flight
   // The pseudo-terminal may still take what its worker had not moved yet:
   // fill the writer's buffer until a write finds no room.
@@ -303,7 +294,7 @@ TEST_F(SerialPortLine, StoppingDuringAWriteEndsTheWriterWithoutTxEmpty) {
   EXPECT_EQ(TSerialWriter::LiveThreads(), 0);
   EXPECT_GT(port.UnsentAtClose(), 0u) << "dropped bytes counted as sent";
   line.Receive(1 << 20, 200);  // the device reads again: nothing more may happen
-  loop.For(100);
+  ASSERT_TRUE(loop.Turns());  // the writer was joined: any report of it is queued by now
   EXPECT_EQ(txEmpty, before);
   EXPECT_TRUE(uncaught.empty());
 }
@@ -318,7 +309,7 @@ TEST_F(SerialPortLine, AReportOfAClosedSessionIsDropped) {
   port.Close();
   EXPECT_NO_THROW(port.Open());
   EXPECT_TRUE(port.IsOpen());
-  loop.For(50);
+  ASSERT_TRUE(loop.Turns());
   EXPECT_EQ(txEmpty, 0);  // the report belonged to the closed session
 }
 
@@ -333,18 +324,16 @@ TEST_F(SerialPortLine, AutoOpenOpensOnceLoaded) {
   EXPECT_EQ(opened, 1);
 }
 
-// A worker never waits for the main thread: while a handler holds that thread
-// for a second, the device floods the port and the writer drains and reports;
-// Close inside the handler then joins the writer and returns after its pause.
+// A worker never waits for the main thread: while a handler holds that thread,
+// the device floods the port and the writer drains all that waited and
+// reports; Close inside the handler then joins the writer and returns after
+// its pause, not after the writer's time-out.
 TEST_F(SerialPortLine, AHandlerHoldingTheMainThreadHoldsUpNoThreadAndClose) {
   int txEmpty = 0;
   port.OnTxEmpty = [&](TCustomSerialPort*) { ++txEmpty; };
-  port.Buffers().SetWriteTimeout(5000);
+  port.Buffers().SetWriteTimeout(30000);
   port.Open();
-  std::vector<std::uint8_t> chunk(2000, 0x5A);
-  std::size_t written = 0;
-  for (int i = 0; i < 500 && port.WriterPending() == 0; ++i, written += chunk.size())
-    port.WriteBytes(chunk.data(), static_cast<int>(chunk.size()));
+  const std::size_t written = FillUntilTheWriterHolds(port, 0x5A);
   ASSERT_TRUE(port.HasWriteThread());
 
   std::atomic<bool> stop{false};
@@ -358,20 +347,25 @@ TEST_F(SerialPortLine, AHandlerHoldingTheMainThreadHoldsUpNoThreadAndClose) {
   });
   double closeSeconds = -1;
   int threadsAfterClose = -1;
+  bool drainedWhileHeld = false;
   port.OnRxChar = [&](TCustomSerialPort*, int) {
     if (closeSeconds >= 0) return;
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // Held until the device has had every byte that waited for the writer.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (received.load() < written && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    drainedWhileHeld = received.load() >= written;
     const auto start = std::chrono::steady_clock::now();
     port.Close();
     closeSeconds = SecondsSince(start);
     threadsAfterClose = TSerialWriter::LiveThreads();
   };
-  ASSERT_TRUE(loop.Until([&] { return closeSeconds >= 0; }, 10000));
+  ASSERT_TRUE(loop.Until([&] { return closeSeconds >= 0; }, 60000));
   stop = true;
   device.join();
   EXPECT_EQ(threadsAfterClose, 0) << "a thread outlived Close";
-  EXPECT_LT(closeSeconds, 1.5) << "Close waited for a thread";
-  EXPECT_GE(received.load(), written) << "the writer stopped while the main thread was held";
+  EXPECT_LT(closeSeconds, kMustEndSeconds) << "Close waited for a thread";
+  EXPECT_TRUE(drainedWhileHeld) << "the writer stopped while the main thread was held";
   EXPECT_EQ(port.UnsentAtClose(), 0u);
 }
 
@@ -385,34 +379,38 @@ TEST_F(SerialPortLine, QueuedWritesRespectTheBufferSize) {
   } catch (const ESerialPortError& e) {
     EXPECT_STREQ(e.what(), "Output buffer is full. Please check comm status.");
   }
-  EXPECT_EQ(line.Receive(1, 100).size(), 0u);  // nothing of that call was queued
-  EXPECT_EQ(port.WriteBytes(big.data(), 2048), 2048);
-  EXPECT_EQ(line.Receive(2048, 2000).size(), 2048u);
+  // What is accepted next, and a last byte behind it, come alone: nothing of
+  // the refused call was queued before them.
+  const std::vector<std::uint8_t> accepted(2048, 0xA5);
+  EXPECT_EQ(port.WriteBytes(accepted.data(), 2048), 2048);
+  const std::uint8_t last = 0x0F;
+  EXPECT_EQ(port.WriteBytes(&last, 1), 1);
+  std::vector<std::uint8_t> expected = accepted;
+  expected.push_back(last);
+  EXPECT_EQ(line.Receive(2049, 10000), expected);
 }
 
 TEST_F(SerialPortLine, AFullBufferWaitsForTheDrainThenAccepts) {
-  port.Buffers().SetWriteTimeout(10000);
+  port.Buffers().SetWriteTimeout(30000);
   port.Open();
-  // Fill the pseudo-terminal until the writer has to hold bytes back.
-  std::vector<std::uint8_t> chunk(2048, 0x11);
-  std::size_t queued = 0;
-  for (int i = 0; i < 500; ++i) {
-    port.WriteBytes(chunk.data(), 2048);
-    queued += 2048;
-    loop.For(20);  // the writer reports each drain on the main thread
-    if (port.WriterPending() > 0) break;
-  }
+  // Fill the line until the writer has to hold bytes back; the loop runs
+  // between the writes, as the writer reports each drain on the main thread.
+  const std::size_t queued = FillUntilTheWriterHolds(port, 0x11, [&] { loop.Turns(1); });
   ASSERT_GT(port.WriterPending(), 0u);  // held back by the device, not by a report
   std::atomic<std::size_t> drained{0};
-  std::atomic<bool> readerDone{false};
+  std::atomic<bool> writing{false}, readerDone{false};
   std::thread reader([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    drained = line.Receive(queued + 2048, 10000).size();
+    // The device reads once the write has begun, a little later on purpose:
+    // the write finds the buffer full and has to wait for the drain.
+    while (!writing.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    drained = line.Receive(queued + 2048, 30000).size();
     readerDone = true;
   });
   std::vector<std::uint8_t> full(2048, 0x22);
+  writing = true;
   EXPECT_EQ(port.WriteBytes(full.data(), 2048), 2048);
-  loop.Until([&] { return readerDone.load(); }, 15000);
+  loop.Until([&] { return readerDone.load(); }, 40000);
   reader.join();
   EXPECT_EQ(drained.load(), queued + 2048);
 }
@@ -471,7 +469,7 @@ TEST_F(SerialPortLine, HangUpIsReportedOnceAndNothingSpins) {
   const std::uint8_t b[] = {1, 2, 3};
   port.WriteBytes(b, 3);
   const double before = ProcessCpuSeconds();
-  loop.For(1000);
+  loop.For(1000);  // a second to measure over: a loop that spins shows in it
   const double used = ProcessCpuSeconds() - before;
   EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_IOE)});
   EXPECT_LT(used, 0.25) << "a thread spins after the hang-up";
@@ -508,7 +506,8 @@ TEST_F(SerialPortLine, NoWatchWithoutEventsAndDirectWrites) {
   port.Open();
   EXPECT_EQ(port.EventMask(), 0u);
   line.Send({1, 2});
-  loop.For(100);
+  ASSERT_TRUE(AwaitQueued(port, 2));
+  ASSERT_TRUE(loop.Turns());
   EXPECT_EQ(rx, 0);
   port.Close();
 
@@ -529,8 +528,9 @@ TEST_F(SerialPortLine, InputTheMaskDoesNotAskForNeverSpins) {
   port.SetMonitorEvents({ceError});
   port.Open();
   line.Send({1, 2, 3, 4, 5});
+  ASSERT_TRUE(AwaitQueued(port, 5));
   const double before = ProcessCpuSeconds();
-  loop.For(1000);
+  loop.For(1000);  // a second to measure over: a loop that spins shows in it
   EXPECT_LT(ProcessCpuSeconds() - before, 0.3) << "the main loop spins on bytes nobody asked about";
 }
 
@@ -548,7 +548,11 @@ TEST_F(SerialPortLine, HangUpMetFirstByTheWriterIsReportedOnce) {
   line.CloseMaster();
   const std::uint8_t b[] = {1, 2, 3};
   port.WriteBytes(b, 3);
-  loop.For(500);
+  // The write meets the hang-up on this thread and posts its report here; the
+  // watch sees the hang-up on this thread too: once the first report has come
+  // and the loop has turned a few times, a second one would be here.
+  ASSERT_TRUE(loop.Until([&] { return !errors.empty(); }));
+  ASSERT_TRUE(loop.Turns());
   EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_IOE)});
   EXPECT_TRUE(uncaught.empty());
 }
@@ -590,7 +594,7 @@ TEST_F(SerialPortLine, WritesNeverWaitForAReportNobodyAskedFor) {
 TEST_F(SerialPortLine, CloseAfterAHangUpDropsWhatIsQueued) {
   std::vector<int> errors;
   port.OnError = [&](TCustomSerialPort*, int e) { errors.push_back(e); };
-  port.Buffers().SetWriteTimeout(3000);
+  port.Buffers().SetWriteTimeout(30000);
   port.Open();
   line.CloseMaster();
   ASSERT_TRUE(loop.Until([&] { return !errors.empty(); }));
@@ -598,7 +602,7 @@ TEST_F(SerialPortLine, CloseAfterAHangUpDropsWhatIsQueued) {
   port.WriteBytes(b, 3);  // can never be sent
   const auto start = std::chrono::steady_clock::now();
   port.Close();
-  EXPECT_LT(SecondsSince(start), 1.5) << "Close waited for bytes that can never drain";
+  EXPECT_LT(SecondsSince(start), kMustEndSeconds) << "Close waited for bytes that can never drain";
   EXPECT_EQ(port.UnsentAtClose(), 3u) << "bytes kept from the device counted as sent";
 }
 
@@ -642,7 +646,7 @@ TEST_F(SerialPortLine, BytesKeepTheirOrderWhoeverHandsThemToTheDevice) {
   std::thread reader([&, total] { got = line.Receive(total, 10000); });
   for (int i = 0; i < 20; ++i) {
     write(17);
-    loop.For(5);
+    loop.For(5);  // apart on purpose, while the device reads: the writes meet the writer at different points
   }
   reader.join();
   std::vector<std::uint8_t> rest = line.Receive(sent.size() - got.size(), 5000);
@@ -653,8 +657,9 @@ TEST_F(SerialPortLine, BytesKeepTheirOrderWhoeverHandsThemToTheDevice) {
 
 // A port given a runner of its own: its events run on that runner's thread
 // (never the process-wide one, which this test does not pump), what escapes
-// its handlers reaches that runner's hook, and one port pausing in Close
-// does not hold up another port's events.
+// its handlers reaches that runner's hook, and one port held in Close does
+// not hold up another port's events: a's Close goes on only once b has had
+// its event, which b could not have if it waited for a's thread.
 TEST_F(SerialPortLine, EachPortServedByItsOwnMainThread) {
   using Clock = std::chrono::steady_clock;
   struct TServed {
@@ -665,6 +670,7 @@ TEST_F(SerialPortLine, EachPortServedByItsOwnMainThread) {
     std::atomic<Clock::rep> firstEventAt{0}, closedAt{0};
     std::vector<std::string> uncaught;  // touched on the serving thread only
     bool handlersOnServingThread = true;
+    std::function<void()> inClose;  // runs inside Close, on the serving thread
     void Serve(bool closeOnSecondEvent) {
       runner = std::make_shared<TPlainLoopRunner>();
       runner->SetUncaughtExceptionHandler([this](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
@@ -672,6 +678,9 @@ TEST_F(SerialPortLine, EachPortServedByItsOwnMainThread) {
       TSerialPort served;
       served.SetMainThreadRunner(runner);
       served.SetDeviceName(line.Path());
+      served.OnClose = [&](TCustomSerialPort*) {
+        if (inClose) inClose();
+      };
       served.OnRxChar = [&](TCustomSerialPort*, int count) {
         std::uint8_t buffer[64];
         served.ReadBytes(buffer, std::min(count, 64));
@@ -692,15 +701,16 @@ TEST_F(SerialPortLine, EachPortServedByItsOwnMainThread) {
       runner->Shutdown();
     }
   };
-  auto until = [deadline = Clock::now() + std::chrono::seconds(10)](const std::function<bool()>& done) {
+  auto until = [deadline = Clock::now() + std::chrono::seconds(30)](const std::function<bool()>& done) {
     while (!done() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   };
   TServed a, b;
+  a.inClose = [&] { until([&] { return b.events == 1; }); };
   std::thread ta([&] { a.Serve(true); }), tb([&] { b.Serve(false); });
   until([&] { return a.open && b.open; });
   a.line.Send({1});
   until([&] { return a.events == 1; });
-  a.line.Send({2});  // a's handler now closes its port: 300 ms on a's thread
+  a.line.Send({2});  // a's handler now closes its port, and is held there until b's event
   until([&] { return a.closing.load(); });
   b.line.Send({3});
   until([&] { return b.events == 1 && a.closedAt != 0; });

@@ -4,6 +4,7 @@
 // pseudo-terminal pairs, with a stand-in for the ioctls only serial drivers
 // answer.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -16,6 +17,7 @@
 #include <optional>
 #include <thread>
 
+#include "PortOnALine.h"
 #include "PtyTestSupport.h"
 #include "SerialPort.h"
 #include "SerialPosix.h"
@@ -107,30 +109,7 @@ int OtherThreads() {
   return n;
 }
 
-class SerialPortPosix : public ::testing::Test {
-protected:
-  void SetUp() override {
-    SetUncaughtExceptionHandler([this](std::exception_ptr e) { uncaught.push_back(ExceptionMessage(e)); });
-    port.SetDeviceName(pty.Path());
-    port.SetBaudrate(br38400);
-    port.Buffers().SetReadTimeout(500);
-  }
-  void TearDown() override { SetUncaughtExceptionHandler(nullptr); }
-
-  TMainLoop loop;
-  TPty pty;
-  std::vector<std::string> uncaught;
-  TSerialPort port;  // destroyed first: closes before the loop goes
-};
-
-std::string OpenError(TSerialPort& port) {
-  try {
-    port.Open();
-  } catch (const ESerialPortError& e) {
-    return e.what();
-  }
-  return "";
-}
+class SerialPortPosix : public TPortOnALine<TPty> {};
 
 TEST_F(SerialPortPosix, OpenFailuresForTheDeviceFile) {
   TSerialPort missing;
@@ -143,11 +122,11 @@ TEST_F(SerialPortPosix, OpenFailuresForTheDeviceFile) {
   }
   port.Open();
   TSerialPort second;
-  second.SetDeviceName(pty.Path());
+  second.SetDeviceName(line.Path());
   // Held by this process: the same report for root (whom TIOCEXCL lets
   // through to the lock) as for anyone else.
   EXPECT_EQ(OpenError(second),
-            "Can't open specified device " + pty.Path() + " (Error 16, Device or resource busy)");
+            "Can't open specified device " + line.Path() + " (Error 16, Device or resource busy)");
   EXPECT_FALSE(second.IsOpen());
 
   // Opened, but not a serial line: the set-up fails and the device is closed again.
@@ -161,24 +140,24 @@ TEST_F(SerialPortPosix, OpenFailuresForTheDeviceFile) {
   notALine.SetUpdateDCB(false);
   notALine.Open();
   const double before = CpuSeconds();
-  loop.For(1000);
+  loop.For(1000);  // a second to measure over: a loop that spins shows in it
   EXPECT_LT(CpuSeconds() - before, 0.3) << "the main loop spins on a device that is always readable";
 }
 
 TEST_F(SerialPortPosix, LiveSettingsReachTheDevice) {
   port.Open();
   termios t{};
-  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);  // master and slave share one termios
+  ASSERT_EQ(tcgetattr(line.Master(), &t), 0);  // master and slave share one termios
   EXPECT_EQ(cfgetospeed(&t), B38400);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
   port.SetBaudrate(br9600);
-  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  ASSERT_EQ(tcgetattr(line.Master(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), B9600);
   port.FlowControl().SetXonXoffIn(true);  // a settings object applies at once too
-  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  ASSERT_EQ(tcgetattr(line.Master(), &t), 0);
   EXPECT_NE(t.c_iflag & IXOFF, 0u);
   port.EventChars().SetXoffChar(0x14);
-  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  ASSERT_EQ(tcgetattr(line.Master(), &t), 0);
   EXPECT_EQ(t.c_cc[VSTOP], 0x14);
 }
 
@@ -186,7 +165,7 @@ TEST_F(SerialPortPosix, UnusualSpeedsAndRefusedLiveSettings) {
   port.Open();
   port.SetUserBaudrate(56000);  // not in the termios table
   int baud = 0;
-  ASSERT_EQ(SerialPosix::ReadCustomBaud(pty.Master(), baud), 0);
+  ASSERT_EQ(SerialPosix::ReadCustomBaud(line.Master(), baud), 0);
   EXPECT_EQ(baud, 56000);
   try {
     port.SetDatabits(db4);
@@ -198,27 +177,28 @@ TEST_F(SerialPortPosix, UnusualSpeedsAndRefusedLiveSettings) {
   EXPECT_TRUE(port.IsOpen());
   port.SetDatabits(db8);
   port.SetBaudrate(br38400);
-  ASSERT_EQ(SerialPosix::ReadCustomBaud(pty.Master(), baud), 0);
+  ASSERT_EQ(SerialPosix::ReadCustomBaud(line.Master(), baud), 0);
   EXPECT_EQ(baud, 38400);
 }
 
 TEST_F(SerialPortPosix, WithoutUpdateDcbTheLineKeepsItsSettings) {
   termios t{};
-  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  ASSERT_EQ(tcgetattr(line.Master(), &t), 0);
   cfsetospeed(&t, B1200);
-  ASSERT_EQ(tcsetattr(pty.Master(), TCSANOW, &t), 0);
+  ASSERT_EQ(tcsetattr(line.Master(), TCSANOW, &t), 0);
   port.SetUpdateDCB(false);
   port.Open();
   port.SetBaudrate(br115200);
-  ASSERT_EQ(tcgetattr(pty.Master(), &t), 0);
+  ASSERT_EQ(tcgetattr(line.Master(), &t), 0);
   EXPECT_EQ(cfgetospeed(&t), B1200);
 }
 
 TEST_F(SerialPortPosix, OpenDiscardsWhatWaitedAndDtrOnAPtyIsNoError) {
-  int fd = ::open(pty.Path().c_str(), O_RDWR | O_NOCTTY);  // keep the line up while closed
+  int fd = ::open(line.Path().c_str(), O_RDWR | O_NOCTTY);  // keep the line up while closed
   ASSERT_GE(fd, 0);
-  pty.Send({1, 2, 3});
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  line.Send({1, 2, 3});
+  pollfd waiting{fd, POLLIN, 0};  // the bytes have reached the device's input
+  ASSERT_EQ(::poll(&waiting, 1, 10000), 1);
   ::close(fd);
   port.SetMonitorEvents({});
   port.Buffers().SetReadTimeout(50);
@@ -245,7 +225,7 @@ TEST_F(SerialPortPosix, ABreakShowsInTheLineErrors) {
   };
   port.Open();
   TFakeSerialDriver::breaks = 1;
-  pty.Send({0});  // a break reads as a zero byte
+  line.Send({0});  // a break reads as a zero byte
   EXPECT_TRUE(loop.Until([&] { return breaks == 1 && !errors.empty(); }, 2000));
   EXPECT_EQ(breaks, 1);
   EXPECT_EQ(errors, std::vector<int>{static_cast<int>(CE_BREAK)});
@@ -256,11 +236,11 @@ TEST_F(SerialPortPosix, ASilentLineWakesNoThread) {
   std::vector<int> counts;
   port.OnRxChar = [&](TCustomSerialPort*, int count) { counts.push_back(count); };  // leaves the bytes
   port.Open();
-  pty.Send({1, 2, 3});
+  line.Send({1, 2, 3});
   ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
-  loop.For(100);
+  ASSERT_TRUE(loop.Turns());  // the dispatch is over; its own wake-ups are not counted
   const long main = WakeUps("");
-  loop.For(1000);
+  loop.For(1000);  // a second to count over: a loop that looks by itself shows in it
   EXPECT_LE(WakeUps("") - main, 3) << "the main loop looks again and again";
   EXPECT_EQ(counts, std::vector<int>{3});
   EXPECT_EQ(OtherThreads(), 0);
@@ -269,15 +249,13 @@ TEST_F(SerialPortPosix, ASilentLineWakesNoThread) {
 TEST_F(SerialPortPosix, TheWriterThreadStartsWhenBytesMustWaitWithItsPriority) {
   port.SetWritePriority(tpLowest);  // below normal: granted to anyone
   port.Open();
-  std::vector<std::uint8_t> chunk(2000, 0x5A);
-  port.WriteBytes(chunk.data(), 131);  // taken by the device at once
+  const std::vector<std::uint8_t> frame(131, 0x5A);
+  port.WriteBytes(frame.data(), 131);  // taken by the device at once
   EXPECT_EQ(ThreadNice("serial-writer"), std::nullopt) << "a writer thread waits with nothing to send";
-  std::size_t sent = 131;
-  for (int i = 0; i < 500 && port.WriterPending() == 0; ++i, sent += chunk.size())
-    port.WriteBytes(chunk.data(), static_cast<int>(chunk.size()));
+  const std::size_t sent = 131 + FillUntilTheWriterHolds(port, 0x5A);
   ASSERT_GT(port.WriterPending(), 0u);
   EXPECT_TRUE(loop.Until([] { return ThreadNice("serial-writer") == 10; })) << "the writer runs without its priority";
-  EXPECT_EQ(pty.Receive(sent, 5000).size(), sent) << "what waited was not sent";
+  EXPECT_EQ(line.Receive(sent, 5000).size(), sent) << "what waited was not sent";
 }
 
 TEST_F(SerialPortPosix, LowLatencyIsAskedForAtOpenAndUndoneAtClose) {

@@ -266,6 +266,16 @@ TEST(SerialSystem, WriteBufferAppendsAndConsumesFromTheFront) {
   EXPECT_EQ(buffer.Size(), 0u);
 }
 
+// Pumps until the runner has served its watches `passes` times more (a
+// timer watch counts them): what was signalled meanwhile has had its turn.
+bool Turns(TPlainLoopRunner& runner, int passes = 5) {
+  int served = 0;
+  const std::uint64_t counter = runner.Watch({}, [&] { ++served; }, 1);
+  const bool done = runner.ProcessUntil([&] { return served >= passes; }, std::chrono::seconds(10));
+  runner.Unwatch(counter);
+  return done;
+}
+
 // Calls posted from other threads, watches of a handle and timers, all run
 // on the runner's thread; what escapes them reaches the hook; a shut-down
 // runner refuses calls.
@@ -296,15 +306,15 @@ TEST(PlainLoopRunner, PostsWatchesTimersAndShutdown) {
     if (++calls == 3) event.Reset();
   });
   ASSERT_NE(watch, 0u);
-  runner.ProcessFor(std::chrono::milliseconds(20));
+  ASSERT_TRUE(Turns(runner));
   EXPECT_EQ(calls, 0);
   event.Set();
   EXPECT_TRUE(runner.ProcessUntil([&] { return calls == 3; }, std::chrono::seconds(5)));
-  runner.ProcessFor(std::chrono::milliseconds(20));
+  ASSERT_TRUE(Turns(runner));
   EXPECT_EQ(calls, 3);
   event.Set();
   runner.Unwatch(watch);
-  runner.ProcessFor(std::chrono::milliseconds(20));
+  ASSERT_TRUE(Turns(runner));
   EXPECT_EQ(calls, 3);
 
   int ticks = 0;

@@ -7,16 +7,15 @@
 
 namespace {
 
+// A session switched on, its parts under their short names.
 struct Fixture : ::testing::Test {
-  TImage image = MakeSampleImage(11);
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session{image, port, panes};
+  Rig rig{11};
+  TImage& image = rig.image;
+  SimulatedDevicePort& port = rig.port;
+  RecordingPanes& panes = rig.panes;
+  TBootSession& session = rig.session;
 
-  void SetUp() override {
-    panes.switchOn = true;
-    session.ColorButton4Click();
-  }
+  void SetUp() override { rig.SwitchOn(); }
   void Notify(const Bytes& bytes) {
     port.inQueue.insert(port.inQueue.end(), bytes.begin(), bytes.end());
     session.SerialPort1RxChar(static_cast<int>(port.inQueue.size()));
@@ -103,10 +102,9 @@ TEST_F(Fixture, ResponseAssembledFromPiecesAndReplacedByAWholeOne) {
   Notify({0x55});
   Notify({0xAA});
   port.writes.clear();
-  Bytes response = port.inFlight.empty() ? Bytes{} : Bytes{};
   // The device's answer to the first block, built here: echo plus the block sum.
   const Bytes frame = ConvertCommandText(panes.lastCommand);
-  response = frame;
+  Bytes response = frame;
   response.push_back(FrameDataSum(frame));
   ASSERT_EQ(response.size(), 132u);
 
@@ -150,10 +148,9 @@ TEST_F(Fixture, NothingReadMeansNothingHappens) {
 }
 
 TEST(SendFrame, ConvertsRecordsAndWrites) {
-  TImage image;
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session(image, port, panes);
+  Rig rig{TImage()};
+  SimulatedDevicePort& port = rig.port;
+  TBootSession& session = rig.session;
   port.isOpen = true;
 
   session.SendFrame("11 00 00");
@@ -161,7 +158,7 @@ TEST(SendFrame, ConvertsRecordsAndWrites) {
   EXPECT_EQ(session.State().ExpectedLength, 4);
   EXPECT_EQ(session.State().ExpectedSum, 0);
   EXPECT_EQ(session.State().FramesSent, 1);
-  EXPECT_TRUE(panes.lamp);
+  EXPECT_TRUE(rig.panes.lamp);
 
   std::string ff = "660008";
   for (int i = 0; i < 128; ++i) ff += "FF";
@@ -191,24 +188,20 @@ TEST(SendFrame, ConvertsRecordsAndWrites) {
 }
 
 TEST(BadImage, EmptyTablesNeverReachTheDeviceAsShortFrames) {
-  TImage image;  // no file loaded
-  image.SetupHeaders();
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session(image, port, panes);
-  panes.switchOn = true;
-  session.ColorButton4Click();
-  port.DeviceSends({0x55});
+  TImage empty;  // no file loaded
+  empty.SetupHeaders();
+  Rig rig(std::move(empty));
+  rig.SwitchOn();
   try {
-    Delivery(0).Pump(session, port);
+    rig.Run(Delivery(0));
     FAIL() << "an empty block must raise";
   } catch (const EBlockDataError& e) {
     EXPECT_NE(std::string(e.what()).find("0000"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find("128"), std::string::npos) << e.what();
   }
-  ASSERT_EQ(port.writes.size(), 1u) << "only the handshake acknowledgement went out";
-  EXPECT_EQ(session.State().FramesSent, 0);
-  EXPECT_TRUE(port.isOpen);
+  ASSERT_EQ(rig.port.writes.size(), 1u) << "only the handshake acknowledgement went out";
+  EXPECT_EQ(rig.session.State().FramesSent, 0);
+  EXPECT_TRUE(rig.port.isOpen);
 }
 
 TEST(CommandText, PairsWithOrWithoutBlanksAndTheirFaults) {
@@ -237,59 +230,46 @@ TEST(BadImage, BlockTextKeepsCellsOfEveryLengthInOrder) {
 TEST(BadImage, ShortOrNonHexCellStopsItsBlockOnly) {
   for (const char* bad : {"F", "", "ZZ"}) {
     SCOPED_TRACE(bad);
-    TImage image = MakeSampleImage(5);
+    Rig rig(5);
     // Program memory page 2, block 1, line 0, byte 3.
-    image.StringGrid1.SetCell(4, BlockFirstRow(2, 1), bad);
-    SimulatedDevicePort port;
-    RecordingPanes panes;
-    TBootSession session(image, port, panes);
-    panes.switchOn = true;
-    session.ColorButton4Click();
-    port.DeviceSends({0x55});
-    EXPECT_THROW(Delivery(0).Pump(session, port), EConvertError);
+    rig.image.StringGrid1.SetCell(4, BlockFirstRow(2, 1), bad);
+    rig.SwitchOn();
+    EXPECT_THROW(rig.Run(Delivery(0)), EConvertError);
     // ack + 512 data-flash + page 0 (5) + page 1 (5) + page 2 select + block 0.
-    EXPECT_EQ(port.writes.size(), 1u + 512 + 5 + 5 + 2);
-    EXPECT_EQ(panes.lastCommand.substr(0, 6), "220480");
-    EXPECT_EQ(session.State().FramesSent, 12);
+    EXPECT_EQ(rig.port.writes.size(), 1u + 512 + 5 + 5 + 2);
+    EXPECT_EQ(rig.panes.lastCommand.substr(0, 6), "220480");
+    EXPECT_EQ(rig.session.State().FramesSent, 12);
     // The session waits: more notifications send nothing.
-    session.SerialPort1RxChar(1);
-    EXPECT_EQ(port.writes.size(), 1u + 512 + 5 + 5 + 2);
+    rig.session.SerialPort1RxChar(1);
+    EXPECT_EQ(rig.port.writes.size(), 1u + 512 + 5 + 5 + 2);
   }
 }
 
 // The handler stops at the failed Open: the switch stays on, nothing is
 // reset; turning it off returns to idle.
 TEST(SwitchHandler, FailedOpenLeavesTheSwitchOnUntilTurnedOff) {
-  TImage image;
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session(image, port, panes);
-  panes.status = "Загрузка завершена";
-  panes.portName = "COM3";
-  port.failOpen = true;
-  panes.switchOn = true;
-  EXPECT_THROW(session.ColorButton4Click(), std::runtime_error);
-  EXPECT_EQ(port.deviceName, "COM3");
-  EXPECT_TRUE(panes.switchOn);
-  EXPECT_EQ(panes.status, "Загрузка завершена");
-  EXPECT_TRUE(port.dtrWrites.empty());
-  panes.switchOn = false;
-  session.ColorButton4Click();
-  EXPECT_FALSE(port.isOpen);
-  EXPECT_EQ(panes.status, "");
+  Rig rig{TImage()};
+  rig.panes.status = "Загрузка завершена";
+  rig.panes.portName = "COM3";
+  rig.port.failOpen = true;
+  EXPECT_THROW(rig.SwitchOn(), std::runtime_error);
+  EXPECT_EQ(rig.port.deviceName, "COM3");
+  EXPECT_TRUE(rig.panes.switchOn);
+  EXPECT_EQ(rig.panes.status, "Загрузка завершена");
+  EXPECT_TRUE(rig.port.dtrWrites.empty());
+  rig.SwitchOff();
+  EXPECT_FALSE(rig.port.isOpen);
+  EXPECT_EQ(rig.panes.status, "");
 }
 
 TEST(Listings, ProgramPhaseListsPagesAndBlocks) {
-  TImage image = MakeSampleImage(2);
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session(image, port, panes);
-  const std::vector<std::string> lines = session.ProgramListing();
+  Rig rig(2);
+  const std::vector<std::string> lines = rig.session.ProgramListing();
   ASSERT_EQ(lines.size(), 600u);
   EXPECT_EQ(lines[0], "cmd 01:0000");
-  EXPECT_EQ(lines[2], "cmd 02:0080 80 " + ReadBlockText(image.StringGrid1, 9));
+  EXPECT_EQ(lines[2], "cmd 02:0080 80 " + ReadBlockText(rig.image.StringGrid1, 9));
   EXPECT_EQ(lines[595], "cmd 01:EE00");
-  EXPECT_EQ(lines[599], "cmd 02:EF80 80 " + ReadBlockText(image.StringGrid1, 3833));
+  EXPECT_EQ(lines[599], "cmd 02:EF80 80 " + ReadBlockText(rig.image.StringGrid1, 3833));
 }
 
 }  // namespace

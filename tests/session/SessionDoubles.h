@@ -1,6 +1,7 @@
 #pragma once
 // Test doubles for the session's two links: a port that answers like the
-// device's boot loader, and panes that record everything written to them.
+// device's boot loader, and panes that record everything written to them;
+// and the rig every session test starts from, a session wired to both.
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,8 @@
 
 #include "BootSession.h"
 #include "FrameEncoding.h"
+#include "ImageTable.h"
+#include "SampleImage.h"
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -182,4 +185,33 @@ public:
 private:
   int chunk_;
   std::mt19937 random_;
+};
+
+// A session over the two doubles, created as the window creates it. The
+// image is the rig's own: a test may change it while the session runs.
+struct Rig {
+  TImage image;
+  SimulatedDevicePort port;
+  RecordingPanes panes;
+  TBootSession session{image, port, panes};
+
+  explicit Rig(std::uint32_t seed = 7) : Rig(MakeSampleImage(seed)) {}
+  explicit Rig(TImage loaded) : image(std::move(loaded)) { session.FormCreate(); }
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
+
+  void SwitchOn() {
+    panes.switchOn = true;
+    session.ColorButton4Click();
+  }
+  void SwitchOff() {
+    panes.switchOn = false;
+    session.ColorButton4Click();
+  }
+  // The device greets and every byte it sends is delivered as `delivery`
+  // says, until nothing is left or the port closes; returns the notifications.
+  int Run(Delivery delivery) {
+    port.DeviceSends({0x55});
+    return delivery.Pump(session, port);
+  }
 };

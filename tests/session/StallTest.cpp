@@ -1,7 +1,6 @@
 // A wrong, missing or short answer leaves the session waiting with nothing more sent.
 #include <gtest/gtest.h>
 
-#include "SampleImage.h"
 #include "SessionDoubles.h"
 
 namespace {
@@ -20,29 +19,24 @@ class Stall : public ::testing::TestWithParam<StallCase> {};
 
 TEST_P(Stall, LeavesTheSessionWaiting) {
   const StallCase& c = GetParam();
-  TImage image = MakeSampleImage(3);
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session(image, port, panes);
-  panes.switchOn = true;
-  session.ColorButton4Click();
-  port.fault = c.fault;
-  port.faultFrame = c.frame;
-  port.DeviceSends({0x55});
-  Delivery(0).Pump(session, port);
+  Rig rig(3);
+  rig.SwitchOn();
+  rig.port.fault = c.fault;
+  rig.port.faultFrame = c.frame;
+  rig.Run(Delivery(0));
 
   // The acknowledgement plus the frames up to and including the one answered badly.
-  EXPECT_EQ(port.writes.size(), static_cast<std::size_t>(c.frame) + 2);
-  EXPECT_EQ(session.State().State, c.state);
-  EXPECT_TRUE(port.isOpen) << "a stall closes nothing";
-  EXPECT_TRUE(panes.switchOn);
-  const std::string status = panes.status;
+  EXPECT_EQ(rig.port.writes.size(), static_cast<std::size_t>(c.frame) + 2);
+  EXPECT_EQ(rig.session.State().State, c.state);
+  EXPECT_TRUE(rig.port.isOpen) << "a stall closes nothing";
+  EXPECT_TRUE(rig.panes.switchOn);
+  const std::string status = rig.panes.status;
 
   // Further notifications carrying nothing new change nothing either.
-  const std::size_t writes = port.writes.size();
-  session.SerialPort1RxChar(1);
-  EXPECT_EQ(port.writes.size(), writes);
-  EXPECT_EQ(panes.status, status);
+  const std::size_t writes = rig.port.writes.size();
+  rig.session.SerialPort1RxChar(1);
+  EXPECT_EQ(rig.port.writes.size(), writes);
+  EXPECT_EQ(rig.panes.status, status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -60,40 +54,31 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(StallDetail, WrongDataFlashSumStillAdvancesTheGaugeAndKeepsCounters) {
-  TImage image = MakeSampleImage(3);
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session(image, port, panes);
-  panes.switchOn = true;
-  session.ColorButton4Click();
-  port.fault = Fault::WrongSum;
-  port.faultFrame = 5;
-  port.DeviceSends({0x55});
-  Delivery(0).Pump(session, port);
-  EXPECT_EQ(session.State().PageIndex, 6);
-  EXPECT_EQ(session.State().FramesSent, 6);
-  EXPECT_EQ(panes.gauge, 6) << "the gauge moves for every complete response, matching or not";
-  EXPECT_EQ(panes.status, "Загрузка в дата-флешь");
+  Rig rig(3);
+  rig.SwitchOn();
+  rig.port.fault = Fault::WrongSum;
+  rig.port.faultFrame = 5;
+  rig.Run(Delivery(0));
+  EXPECT_EQ(rig.session.State().PageIndex, 6);
+  EXPECT_EQ(rig.session.State().FramesSent, 6);
+  EXPECT_EQ(rig.panes.gauge, 6) << "the gauge moves for every complete response, matching or not";
+  EXPECT_EQ(rig.panes.status, "Загрузка в дата-флешь");
 }
 
 TEST(StallDetail, LongerResponseNeverCompletes) {
-  TImage image = MakeSampleImage(3);
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session(image, port, panes);
-  panes.switchOn = true;
-  session.ColorButton4Click();
-  port.DeviceSends({0x55});
-  Delivery(0).Pump(session, port, 2);  // handshake done, first block sent
-  port.inFlight.clear();
-  const std::size_t writes = port.writes.size();
+  Rig rig(3);
+  rig.SwitchOn();
+  rig.port.DeviceSends({0x55});
+  Delivery(0).Pump(rig.session, rig.port, 2);  // handshake done, first block sent
+  rig.port.inFlight.clear();
+  const std::size_t writes = rig.port.writes.size();
   // 132 bytes in two pieces plus one stray byte: the count passes 132 and keeps growing.
-  port.inQueue.assign(100, 0);
-  session.SerialPort1RxChar(100);
-  port.inQueue.assign(33, 0);
-  session.SerialPort1RxChar(33);
-  EXPECT_EQ(port.writes.size(), writes);
-  EXPECT_EQ(session.State().ReceivedLength, 133);
+  rig.port.inQueue.assign(100, 0);
+  rig.session.SerialPort1RxChar(100);
+  rig.port.inQueue.assign(33, 0);
+  rig.session.SerialPort1RxChar(33);
+  EXPECT_EQ(rig.port.writes.size(), writes);
+  EXPECT_EQ(rig.session.State().ReceivedLength, 133);
 }
 
 }  // namespace

@@ -9,28 +9,6 @@
 
 namespace {
 
-struct Rig {
-  TImage image = MakeSampleImage(7);
-  SimulatedDevicePort port;
-  RecordingPanes panes;
-  TBootSession session{image, port, panes};
-
-  Rig() { session.FormCreate(); }
-
-  void SwitchOn() {
-    panes.switchOn = true;
-    session.ColorButton4Click();
-  }
-  void SwitchOff() {
-    panes.switchOn = false;
-    session.ColorButton4Click();
-  }
-  int Run(Delivery delivery) {
-    port.DeviceSends({0x55});
-    return delivery.Pump(session, port);
-  }
-};
-
 Bytes RegionBytes(int region, int offset, int count) {
   Bytes bytes;
   for (int i = 0; i < count; ++i) bytes.push_back(SampleByte(region, offset + i, 7));

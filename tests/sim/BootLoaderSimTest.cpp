@@ -2,6 +2,9 @@
 // pacing, every injected fault as the loader sees it, and a new greeting cycle.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
+#include <string>
 #include <thread>
 
 #include "BootLoaderSim.h"
@@ -15,6 +18,20 @@ using namespace std::chrono_literals;
 const TImage& Sample() {
   static const TImage image = MakeSampleImage(7);
   return image;
+}
+
+// Waits (on the test's thread) until `done` holds; false after 10 s.
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+bool WaitsFor(const TBootLoaderSim& sim, TBootLoaderSim::TWaiting what) {
+  return WaitUntil([&] { return sim.Waiting() == what; });
 }
 
 TSimResult RunWhole(TSimOptions options, TScriptOutcome& outcome, int timeoutMs = 1000) {
@@ -97,6 +114,24 @@ struct TFaultCase {
   int stallFrame;
 };
 
+// The case's name in test listings: the fault and the frame it is set at
+// ("WrongSumFrom513"), the same on every run.
+std::string CaseName(const TFaultCase& c) {
+  const char* fault = "None";
+  switch (c.fault) {
+    case TSimFault::None: break;
+    case TSimFault::WrongSum: fault = "WrongSum"; break;
+    case TSimFault::MissingAA: fault = "MissingAA"; break;
+    case TSimFault::Garbage: fault = "Garbage"; break;
+    case TSimFault::Silence: fault = "Silence"; break;
+    case TSimFault::HangUp: fault = "HangUp"; break;
+    case TSimFault::HangUpAfterAnswer: fault = "HangUpAfterAnswer"; break;
+  }
+  return std::string(fault) + "From" + std::to_string(c.frame);
+}
+
+void PrintTo(const TFaultCase& c, std::ostream* out) { *out << CaseName(c); }
+
 class BootLoaderSimFault : public ::testing::TestWithParam<TFaultCase> {};
 
 TEST_P(BootLoaderSimFault, TheLoaderSeesTheFaultAtItsFrame) {
@@ -122,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TFaultCase{TSimFault::Garbage, 5, "short response", 5},
                       TFaultCase{TSimFault::Garbage, 518, "response too long", 518},
                       TFaultCase{TSimFault::Silence, 7, "no response", 7},
-                      TFaultCase{TSimFault::HangUp, 2, "hang-up", 2}));
+                      TFaultCase{TSimFault::HangUp, 2, "hang-up", 2}),
+    [](const auto& test) { return CaseName(test.param); });
 
 TEST(BootLoaderSim, AfterAStallTheNextOpeningGetsANewGreetingCycle) {
   TSimOptions options;
@@ -138,7 +174,8 @@ TEST(BootLoaderSim, AfterAStallTheNextOpeningGetsANewGreetingCycle) {
     EXPECT_EQ(stalled.Stall, "wrong sum");
     EXPECT_EQ(stalled.StallFrame, 2);
   }  // closed: the user turns the switch off
-  std::this_thread::sleep_for(50ms);
+  // The device has seen the loader go and waits for the next opening.
+  ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderOpen));
   EXPECT_FALSE(sim.Finished());
   TScriptedLoader second(sim.SlavePath(), Sample());
   ASSERT_TRUE(second.Open());
@@ -160,10 +197,16 @@ TEST(BootLoaderSim, SeveralDevicesInARowEachGreetOnceTheLoaderReopens) {
   for (int device = 1; device <= 3; ++device) {
     TScriptedLoader loader(sim.SlavePath(), Sample());
     ASSERT_TRUE(loader.Open()) << device;
-    EXPECT_EQ(loader.Run().Stall, "") << device;
+    EXPECT_EQ(loader.Run(false).Stall, "") << device;
     // The next device waits for the port to be let go of: nothing greets this opening again.
-    EXPECT_FALSE(loader.AwaitByte(0x55, 100)) << device;
+    ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderGone)) << device;
+    EXPECT_EQ(loader.TakeWaiting(), std::vector<std::uint8_t>{}) << device;
     EXPECT_EQ(sim.Finished(), device == 3);
+    // Let go of, as a loader's Close does; the next opening comes once the device has seen it.
+    loader.Close();
+    if (device < 3) {
+      ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderOpen)) << device;
+    }
   }
   ASSERT_TRUE(sim.WaitFinished(5s));
   sim.Stop();
@@ -185,7 +228,7 @@ TEST(BootLoaderSim, GreetsOnlyOnceOpenedAndAgainUntilAnswered) {
   options.GreetIntervalMs = 60;
   TBootLoaderSim sim(options);
   sim.Start();
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(WaitsFor(sim, TBootLoaderSim::TWaiting::LoaderOpen));
   EXPECT_EQ(sim.Result().Greetings, 0);  // nobody has opened the port yet
   TScriptedLoader loader(sim.SlavePath(), Sample());
   ASSERT_TRUE(loader.Open());
@@ -210,7 +253,7 @@ TEST(BootLoaderSim, OutOfOrderFramesAreNamed) {
   // Skip the first block: send block 1 first.
   const std::vector<std::uint8_t> frame = loader.Frame(1);
   ASSERT_TRUE(loader.Write(frame.data(), frame.size()));
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(WaitUntil([&] { return sim.Result().FramesReceived == 1; }));
   loader.Close();
   ASSERT_TRUE(sim.WaitFinished(5s));
   EXPECT_EQ(sim.Result().FirstMismatch, "frame 1: expected 66 0000, received 66 0008");

@@ -66,8 +66,9 @@ public:
     return AwaitByte(0xAA, timeoutMs);
   }
 
-  // The whole load: handshake, 1112 frames, completion. Closes the port at the end.
-  TScriptOutcome Run() {
+  // The whole load: handshake, 1112 frames, completion. Closes the port at
+  // the end unless told to hold it.
+  TScriptOutcome Run(bool closeAtEnd = true) {
     TScriptOutcome out;
     if (!Handshake()) {
       out.Stall = "no handshake";
@@ -94,8 +95,16 @@ public:
     }
     const std::uint8_t done[] = {0x99, 0x33, 0xCC};
     out.CompletionSent = Write(done, 3);
-    Close();
+    if (closeAtEnd) Close();
     return out;
+  }
+
+  // What has arrived and is waiting to be read, taken without waiting.
+  std::vector<std::uint8_t> TakeWaiting() {
+    std::vector<std::uint8_t> got;
+    std::uint8_t buf[1024];
+    for (ssize_t r; (r = ::read(fd_, buf, sizeof buf)) > 0;) got.insert(got.end(), buf, buf + r);
+    return got;
   }
 
   std::vector<std::uint8_t> Frame(int k) const { return TBootLoaderSim::ExpectedFrameBytes(image_, k); }

@@ -149,8 +149,11 @@ TEST_F(FlashClockTest, TimerThreadDeliversPhasesOnTheUserInterfaceThread) {
 
 TEST_F(FlashClockTest, TimerThreadSleepsWhileNothingFlashesAndWakesForTheFirst) {
     clock.Start();
-    // Nothing registered: no tick, so an idle window is not woken.
-    QTest::qWait(300);
+    // Nothing registered: the thread goes to sleep without a tick, so an idle
+    // window is not woken.
+    QDeadlineTimer asleep(30000);
+    while (!asleep.hasExpired() && !clock.Idle()) QTest::qWait(1);
+    ASSERT_TRUE(clock.Idle());
     EXPECT_EQ(clock.Counter(), 0u);
     Blinker b;
     StartFlashing(b, ff8Hz);
