@@ -1,7 +1,5 @@
 #include "Application.h"
 
-#include <unistd.h>
-
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -10,6 +8,7 @@
 #include <QTimer>
 #include <QTranslator>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 #include "ErrorBox.h"
 #include "QvVersion.h"
 #include "Unit2.h"
+#include "WindowSystem.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ void HoldStartMessage(QtMsgType type, const QMessageLogContext&, const QString& 
   const QString cause = startMessages.held.empty() ? text : startMessages.held.front().second;
   std::fprintf(stderr, "%s: нет экрана для окна (%s)\n", startMessages.program, qPrintable(cause));
   std::fflush(stderr);
-  ::_exit(1);
+  std::_Exit(1);
 }
 
 // The names Qt derives the user's folders and the desktop entry from; the
@@ -88,7 +88,8 @@ std::shared_ptr<TQtMainThreadRunner> InitApplication(QApplication& app) {
   if (!InstallQtTranslations(app))
     std::fprintf(stderr, "%s: Qt's Russian texts (qtbase_ru.qm) are not installed; dialogs will be in English\n",
                  qPrintable(app.applicationName()));
-  // The system colours the window and its widgets were drawn with.
+  // The face and the system colours the window and its widgets were drawn with.
+  WindowSystem::SetWindowFace(app);
   QApplication::setPalette(ClassicPalette());
   auto runner = std::make_shared<TQtMainThreadRunner>();
   SetMainThreadRunner(runner);

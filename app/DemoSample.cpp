@@ -8,6 +8,7 @@
 
 #include "SampleImage.h"
 #include "UpdateFile.h"
+#include "WindowSystem.h"
 
 QString DemoDataFolder() {
   const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -20,7 +21,7 @@ QString EnsureDemoSample() {
   const QString sample = QDir(folder.isEmpty() ? QDir::tempPath() : folder).filePath(QStringLiteral("sample.qv"));
   if (QFileInfo(sample).size() == static_cast<qint64>(UpdateFileSize)) return sample;
   try {
-    WriteUpdateFile(QFile::encodeName(sample).toStdString(), MakeSampleImage(1));
+    WriteUpdateFile(WindowSystem::CoreFileName(sample), MakeSampleImage(1));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "qvdemo: cannot write %s: %s\n", qPrintable(sample), e.what());
   }

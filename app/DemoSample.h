@@ -1,7 +1,8 @@
 #pragma once
 // The demo's sample update file, kept in the user's data folder
-// ($XDG_DATA_HOME, usually ~/.local/share) and never beside the program,
-// which an installed program may not write to.
+// (QStandardPaths' AppDataLocation: ~/.local/share/Велт/qvdemo on Linux,
+// %APPDATA%\Велт\qvdemo on Windows) and never beside the program, which an
+// installed program may not write to.
 #include <QString>
 
 // The folder for the sample (made if missing); empty if it cannot be made.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -37,6 +38,7 @@
 #include "StaticText.h"
 #include "StatusTexts.h"
 #include "UpdateFile.h"
+#include "WindowSystem.h"
 
 namespace {
 
@@ -234,7 +236,8 @@ void TForm1::RefreshPortList() {
   ComboBox1->clear();
   for (const TPortInfo& port : ListPorts(PortRoots)) {
     ComboBox1->addItem(QString::fromStdString(port.label), QString::fromStdString(port.name));
-    if (!port.description.empty()) ComboBox1->setItemData(ComboBox1->count() - 1, QString::fromStdString(port.devicePath), Qt::ToolTipRole);
+    if (const std::string detail = PortDetail(port); !detail.empty())
+      ComboBox1->setItemData(ComboBox1->count() - 1, QString::fromStdString(detail), Qt::ToolTipRole);
   }
   for (std::size_t i = 0; i < extraPorts_.size(); ++i) {
     ComboBox1->addItem(extraPorts_[i].label, extraPorts_[i].label);
@@ -295,9 +298,10 @@ void TForm1::SpeedButton1Click() {
 }
 
 void TForm1::OpenUpdateFile(const QString& path) {
-  const QString chosen = QFileInfo(path).absoluteFilePath();
+  // The full path as the system writes it (backslashes on Windows).
+  const QString chosen = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
   Edit1->setText(chosen);
-  const std::string name = QFile::encodeName(chosen).toStdString();
+  const std::string name = WindowSystem::CoreFileName(chosen);
   TUpdateFileFault fault;
   try {
     const TUpdateFileOutcome outcome = ReadUpdateFile(name, image_, [this] {

@@ -7,6 +7,7 @@
 
 #include "CommandLine.h"
 #include "QvVersion.h"
+#include "WindowSystem.h"
 
 namespace {
 
@@ -29,11 +30,6 @@ TCommandLineSyntax WindowSyntax(bool demo) {
   for (const char* name : kQtOptionsWithValue) syntax.longOptions.push_back({name, required_argument, nullptr, oQtOption});
   for (const char* name : kQtOptionsAlone) syntax.longOptions.push_back({name, no_argument, nullptr, oQtOption});
   return syntax;
-}
-
-bool Set(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
 }
 
 }  // namespace
@@ -74,38 +70,26 @@ std::string WindowUsage(const std::string& program) {
                : "") +
          "  -h, --help     эта справка\n"
          "  -v, --version  версия программы\n"
-         "\n"
-         "Окну нужен графический сеанс (X11 или Wayland). Без экрана файл загружает qvflash.\n";
-}
-
-std::string MissingDisplayReason(int argc, const char* const argv[]) {
-  if (Set("QT_QPA_PLATFORM") || Set("DISPLAY") || Set("WAYLAND_DISPLAY")) return {};
-  // Qt's -platform, in any of the forms the command line takes.
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    arg = arg.substr(0, arg.find('='));
-    if (arg == "-platform" || arg == "--platform") return {};
-  }
-  return "нет экрана для окна: не задан ни DISPLAY, ни WAYLAND_DISPLAY (запустите в графическом сеансе, "
-         "под xvfb-run -a или загрузите файл через qvflash)";
+         "\n" +
+         WindowSystem::DisplayNote();
 }
 
 int AnswerWithoutWindow(const std::string& program, const TWindowCommandLine& line, int argc,
                         const char* const argv[]) {
   if (!line.error.empty()) {
-    std::fprintf(stderr, "%s: %s\n%s\n", program.c_str(), line.error.c_str(), TryHelpLine(program).c_str());
+    WindowSystem::ShowText(program, stderr, program + ": " + line.error + "\n" + TryHelpLine(program) + "\n");
     return 1;
   }
   if (line.help) {
-    std::fputs(WindowUsage(program).c_str(), stdout);
+    WindowSystem::ShowText(program, stdout, WindowUsage(program));
     return 0;
   }
   if (line.version) {
-    std::printf("%s %s\n", program.c_str(), QvVersion);
+    WindowSystem::ShowText(program, stdout, program + " " + QvVersion + "\n");
     return 0;
   }
   if (const std::string reason = MissingDisplayReason(argc, argv); !reason.empty()) {
-    std::fprintf(stderr, "%s: %s\n", program.c_str(), reason.c_str());
+    WindowSystem::ShowText(program, stderr, program + ": " + reason + "\n");
     return 1;
   }
   return -1;

@@ -18,12 +18,13 @@ struct TWindowCommandLine {
 TWindowCommandLine ParseWindowCommandLine(int argc, const char* const argv[], const std::string& program = "qvloader");
 std::string WindowUsage(const std::string& program);
 
-// Where a window can open: a display named in the environment or a platform
-// chosen for Qt. Returns the one-line reason when there is none.
+// Where a window can open: on Linux a display named in the environment or a
+// platform chosen for Qt; on Windows the desktop is always there. Returns the
+// one-line reason when there is none (WindowSystem*.cpp, one per system).
 std::string MissingDisplayReason(int argc, const char* const argv[]);
 
 // Answers --help, --version and usage errors, and refuses to start without a
-// display, on the standard streams. Returns the exit status when the program
+// display, where the user sees it (WindowSystem::ShowText). Returns the exit status when the program
 // is to end here, or -1 to go on and open the window.
 int AnswerWithoutWindow(const std::string& program, const TWindowCommandLine& line, int argc,
                         const char* const argv[]);

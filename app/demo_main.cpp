@@ -7,11 +7,15 @@
 #include "Application.h"
 #include "DemoSample.h"
 #include "DemoSimulator.h"
+#include "ProgramArguments.h"
 #include "WindowCommandLine.h"
+#include "WindowSystem.h"
 
 int main(int argc, char* argv[]) {
-  const TWindowCommandLine line = ParseWindowCommandLine(argc, argv, "qvdemo");
-  if (const int status = AnswerWithoutWindow("qvdemo", line, argc, argv); status >= 0) return status;
+  TProgramArguments arguments(argc, argv);  // a file named in Cyrillic arrives whole on every system
+  const TWindowCommandLine line = ParseWindowCommandLine(arguments.Count(), arguments.Values(), "qvdemo");
+  if (const int status = AnswerWithoutWindow("qvdemo", line, arguments.Count(), arguments.Values()); status >= 0)
+    return status;
   const std::unique_ptr<QApplication> app = StartApplication(argc, argv, "qvdemo");
   const QString sample = EnsureDemoSample();
 
@@ -19,6 +23,6 @@ int main(int argc, char* argv[]) {
   TLoaderStart start;
   start.extraPorts.push_back({QStringLiteral("Симулятор"), [&simulator] { return simulator.StartDevice(); }});
   start.dialogFolder = QFileInfo(sample).absolutePath();
-  start.file = QString::fromStdString(line.file);
+  start.file = WindowSystem::FromCoreFileName(line.file);
   return RunLoader(*app, std::move(start));
 }

@@ -43,6 +43,11 @@ std::string Candidates(std::string_view written, const std::vector<option>& long
   const option* named = NamedLongOption(arg, syntax);
   const std::string asWritten = arg ? std::string(arg).substr(0, std::string(arg).find('=')) : std::string();
   const std::string letter = std::string("-") + static_cast<char>(::optopt);
+  // A value given to an option that takes none: glibc reports it as an
+  // unknown option ('?'), MinGW's getopt as a missing value (':').
+  const bool valueGiven = arg && std::string_view(arg).find('=') != std::string_view::npos;
+  if (named && named->val == ::optopt && named->has_arg == no_argument && valueGiven)
+    throw EUsageError("option '" + asWritten + "' takes no value");
   if (id == ':')
     throw EUsageError("option '" + (named && named->val == ::optopt ? asWritten : letter) + "' needs a value");
   if (::optopt == 0) {  // a long option that is not in the table, or not one alone

@@ -1,71 +1,12 @@
 #include "UpdateFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "FileAccess.h"
 #include "HexText.h"
 
 namespace {
-
-[[noreturn]] void ThrowInOutError(int code) {
-  switch (code) {
-    case ENOENT:
-    case ENOTDIR:
-      throw EInOutError(code, "File not found");
-    case EACCES:
-    case EPERM:
-      throw EInOutError(code, "File access denied");
-    default:
-      throw EInOutError(code, "I/O error " + std::to_string(code));
-  }
-}
-
-// Closes the descriptor on every way out of the reader.
-class FileDescriptor {
-public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
-private:
-  int fd_;
-};
-
-// Only a regular file can be an update file. Anything else is refused with an
-// error code the way a text-file reader meets it: a directory cannot be read,
-// a pipe or socket has no size, a device is not a file.
-void RequireRegularFile(const struct stat& info) {
-  if (S_ISREG(info.st_mode)) return;
-  if (S_ISDIR(info.st_mode)) ThrowInOutError(EISDIR);
-  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) ThrowInOutError(ESPIPE);
-  ThrowInOutError(ENODEV);
-}
-
-std::string ReadAll(int fd, std::size_t size) {
-  std::string text(size, '\0');
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, text.data() + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowInOutError(errno);
-    }
-    if (n == 0) break;  // the file shrank under us: the rest reads as empty lines
-    done += static_cast<std::size_t>(n);
-  }
-  text.resize(done);
-  return text;
-}
 
 // Splits the text into lines as a text-file reader does: a line ends at LF or
 // CR LF; past the end every further line is empty.
@@ -187,22 +128,12 @@ TUpdateFileOutcome ReadUpdateFile(const std::optional<std::string>& chosen, TIma
   if (!HasUpdateFileExtension(*chosen)) return TUpdateFileOutcome::ExtensionIgnored;
   if (extensionAccepted) extensionAccepted();
 
-  // Look before opening: opening a FIFO blocks until a writer comes, and
-  // opening a device can act on it.
-  struct stat info {};
-  if (::stat(chosen->c_str(), &info) != 0) ThrowInOutError(errno);
-  RequireRegularFile(info);
-  // Read access alone, so a read-only update file loads; O_NONBLOCK in case
-  // the name was swapped for a FIFO since the look.
-  FileDescriptor file(::open(chosen->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.get() < 0) ThrowInOutError(errno);
-  if (::fstat(file.get(), &info) != 0) ThrowInOutError(errno);
-  RequireRegularFile(info);
-  if (static_cast<std::uintmax_t>(info.st_size) != UpdateFileSize) return TUpdateFileOutcome::SizeRefused;
+  std::string text;
+  std::uintmax_t size = 0;
+  if (!FileAccess::ReadRegularFile(*chosen, UpdateFileSize, text, size)) return TUpdateFileOutcome::SizeRefused;
 
   // The whole file is read and checked before any cell changes, so neither a
   // read error nor a damaged file touches the image.
-  std::string text = ReadAll(file.get(), static_cast<std::size_t>(UpdateFileSize));
   if (auto found = FindUpdateFileFault(text)) {
     if (fault) *fault = std::move(*found);
     return TUpdateFileOutcome::ShapeRefused;
@@ -226,17 +157,6 @@ std::string UpdateFileText(const TImage& image) {
 
 std::string WriteUpdateFile(const std::string& name, const TImage& image) {
   const std::string target = HasUpdateFileExtension(name) ? name : name + ".QV";
-  const std::string text = UpdateFileText(image);
-  FileDescriptor file(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (file.get() < 0) ThrowInOutError(errno);
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(file.get(), text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowInOutError(errno);
-    }
-    done += static_cast<std::size_t>(n);
-  }
+  FileAccess::WriteWholeFile(target, UpdateFileText(image));
   return target;
 }

@@ -62,6 +62,9 @@ std::optional<TUpdateFileFault> FindUpdateFileFault(std::string_view text);
 // upper-cased, is ".QV".
 bool HasUpdateFileExtension(std::string_view name);
 
+// Names are UTF-8 here and in the writer (on Windows the file is opened by
+// the name's wide-character form); files are read and written as bytes.
+//
 // Reads the chosen file into both tables. `chosen` is empty when the user
 // cancelled. `extensionAccepted` runs once the extension has passed, before
 // the size is looked at (the window clears its logs there). The file is opened

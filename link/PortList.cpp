@@ -2,49 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 #include <tuple>
 
-namespace fs = std::filesystem;
+#include "PortSystem.h"
 
 namespace {
-
-// One line of a sysfs attribute, without its line end; empty when absent.
-std::string ReadAttribute(const fs::path& file) {
-  std::ifstream in(file);
-  std::string value;
-  std::getline(in, value);
-  while (!value.empty() && std::isspace(static_cast<unsigned char>(value.back()))) value.pop_back();
-  return value;
-}
-
-// The USB device a terminal sits on: the nearest folder above the terminal's
-// own that carries a vendor identifier. Empty for terminals of other buses.
-fs::path UsbDeviceOf(const fs::path& terminal, const fs::path& sysRoot) {
-  std::error_code error;
-  fs::path dir = fs::canonical(terminal, error);
-  if (error) return {};
-  const fs::path top = fs::canonical(sysRoot, error);
-  for (; !error && dir.has_relative_path() && dir != top; dir = dir.parent_path()) {
-    if (fs::exists(dir / "idVendor", error)) return dir;
-  }
-  return {};
-}
-
-std::string Describe(const TPortInfo& port) {
-  std::string text = port.product;
-  if (port.manufacturer.empty() || port.product.find(port.manufacturer) != std::string::npos) {
-    // The product string alone says it, or there is nothing to add.
-  } else if (text.empty()) {
-    text = port.manufacturer;
-  } else {
-    text = port.manufacturer + " " + text;
-  }
-  if (text.empty() && !port.vendorId.empty()) text = "USB " + port.vendorId + ":" + port.productId;
-  return text;
-}
 
 // "ttyUSB10" after "ttyUSB9": the name's letters, then its number.
 std::tuple<std::string, long, std::string> NaturalKey(const std::string& name) {
@@ -54,7 +16,15 @@ std::tuple<std::string, long, std::string> NaturalKey(const std::string& name) {
   return {name.substr(0, digits), number.empty() ? -1 : std::stol(number.substr(0, 9)), name};
 }
 
+// The part of a path after its last separator.
+std::string LastPart(const std::string& path) {
+  const std::size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 }  // namespace
+
+bool NaturalLess(const std::string& a, const std::string& b) { return NaturalKey(a) < NaturalKey(b); }
 
 std::vector<std::string> ClassicPortNames() {
   std::vector<std::string> names;
@@ -63,47 +33,37 @@ std::vector<std::string> ClassicPortNames() {
 }
 
 std::vector<TPortInfo> DetectSerialAdapters(const TPortRoots& roots) {
-  std::vector<TPortInfo> found;
-  std::error_code error;
-  const fs::path classTty = fs::path(roots.sys) / "class" / "tty";
-  for (const auto& entry : fs::directory_iterator(classTty, error)) {
-    const std::string terminal = entry.path().filename().string();
-    // Virtual terminals and consoles have no device behind them.
-    if (!fs::exists(entry.path() / "device", error)) continue;
-    const fs::path usb = UsbDeviceOf(entry.path(), roots.sys);
-    if (usb.empty()) continue;
-    const fs::path device = fs::path(roots.dev) / terminal;
-    if (!fs::exists(device, error)) continue;
-    TPortInfo port;
-    port.name = device.string();
-    port.devicePath = device.string();
-    port.manufacturer = ReadAttribute(usb / "manufacturer");
-    port.product = ReadAttribute(usb / "product");
-    port.serialNumber = ReadAttribute(usb / "serial");
-    port.vendorId = ReadAttribute(usb / "idVendor");
-    port.productId = ReadAttribute(usb / "idProduct");
-    port.description = Describe(port);
-    port.label = terminal + " — " + port.description;
-    if (!port.serialNumber.empty()) port.label += " (" + port.serialNumber + ")";
-    found.push_back(std::move(port));
-  }
+  std::vector<TPortInfo> found = PortSystem::SerialPorts(roots);
   std::sort(found.begin(), found.end(), [](const TPortInfo& a, const TPortInfo& b) {
-    return NaturalKey(fs::path(a.devicePath).filename().string()) <
-           NaturalKey(fs::path(b.devicePath).filename().string());
+    return NaturalLess(LastPart(a.devicePath), LastPart(b.devicePath));
   });
   return found;
 }
 
 std::vector<TPortInfo> ListPorts(const TPortRoots& roots) {
   std::vector<TPortInfo> ports;
+  std::vector<TPortInfo> others = DetectSerialAdapters(roots);
   int n = 0;
   for (const std::string& name : ClassicPortNames()) {
     TPortInfo port;
-    port.name = name;
-    port.devicePath = (fs::path(roots.dev) / ("ttyS" + std::to_string(n++))).string();
+    // A classic port the system describes keeps its name as its label.
+    const auto known = std::find_if(others.begin(), others.end(), [&](const TPortInfo& p) { return p.name == name; });
+    if (known != others.end()) {
+      port = std::move(*known);
+      others.erase(known);
+    } else {
+      port.name = name;
+      port.devicePath = PortSystem::ClassicDevicePath(n + 1, roots);
+    }
     port.label = name;
+    ++n;
     ports.push_back(std::move(port));
   }
-  for (TPortInfo& adapter : DetectSerialAdapters(roots)) ports.push_back(std::move(adapter));
+  for (TPortInfo& other : others) ports.push_back(std::move(other));
   return ports;
+}
+
+std::string PortDetail(const TPortInfo& port) {
+  if (port.description.empty()) return {};
+  return port.label.find(port.description) == std::string::npos ? port.description : port.devicePath;
 }

@@ -11,15 +11,15 @@
 enum class TPortProblemKind {
   None,              // nothing a user can fix is known
   PermissionDenied,  // the device file is not open to this user
-  Busy,              // another program holds the port
+  Busy,              // another program holds the port (on Windows: error 5, access denied)
   NotSerialPort,     // the name is there but no serial port (a plain file, a Unix socket)
-  NotFound,          // no device under that name, or no hardware behind it
+  NotFound,          // no device under that name, or no hardware (or no working driver) behind it
 };
 
 struct TPortProblem {
   TPortProblemKind kind = TPortProblemKind::None;
   std::string devicePath;  // the file the name stands for: "/dev/ttyS0" for "COM1"
-  // Permission denied: the group that owns the device file, and whether its
+  // Permission denied (Linux): the group that owns the device file, and whether its
   // members may read and write it. Group "root", or a file closed to its
   // group, is a matter for the administrator rather than for joining a group.
   std::string group;
@@ -31,6 +31,7 @@ struct TPortProblem {
 };
 
 // Reads the system's error number that opening `name` ("COM1",
-// "/dev/ttyUSB0") failed with (ESerialPortError::Code()) and the device file.
+// "/dev/ttyUSB0") failed with (ESerialPortError::Code(): errno on Linux,
+// GetLastError's number on Windows) and the device file.
 // `roots` lets tests use a folder of their own for /sys and /dev.
 TPortProblem DiagnosePortError(const std::string& name, int code, const TPortRoots& roots = {});

@@ -1,45 +1,19 @@
 // The update file: names, sizes, the shape of a well-formed file, the writer,
-// special files and file-system errors.
+// names outside ASCII, and file-system errors every system shares.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <tuple>
 
 #include "SampleImage.h"
 #include "UpdateFile.h"
+#include "UpdateFileFixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class UpdateFile : public ::testing::Test {
-protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qv-update-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-    fs::permissions(dir_, fs::perms::all);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Write(const std::string& name, const std::string& text) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
-  // A well-formed file's text: every cell of `image` at rows 1..4097.
-  static std::string GoodText(const TImage& image) { return UpdateFileText(image); }
-
-  fs::path dir_;
-};
 
 TEST_F(UpdateFile, WellFormedFileFillsBothRegionsIncludingTailLines) {
   const TImage source = MakeSampleImage(9);
@@ -183,48 +157,6 @@ TEST_F(UpdateFile, NonHexInASentRowIsRefusedInATailRowAccepted) {
   EXPECT_EQ(UpdateFileText(image), text) << "cells keep the digits as written";
 }
 
-// Anything that is not a regular file is refused at once as an input/output
-// error. Each read runs in a child under a watchdog, so a regression fails
-// instead of hanging the suite.
-TEST_F(UpdateFile, SpecialFilesAreRefusedWithoutBlocking) {
-  ASSERT_EQ(::mkfifo((dir_ / "pipe.qv").c_str(), 0600), 0);
-  fs::create_symlink(dir_ / "pipe.qv", dir_ / "link.qv");
-  fs::create_directories(dir_ / "dir.qv");
-  fs::create_symlink("/dev/null", dir_ / "null.qv");
-  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  const std::string sockPath = (dir_ / "sock.qv").string();
-  ASSERT_LT(sockPath.size(), sizeof address.sun_path);
-  std::strcpy(address.sun_path, sockPath.c_str());
-  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-
-  for (const auto& [name, code] : {std::pair{"pipe.qv", ESPIPE}, std::pair{"link.qv", ESPIPE},
-                                   std::pair{"dir.qv", EISDIR}, std::pair{"null.qv", ENODEV},
-                                   std::pair{"sock.qv", ESPIPE}}) {
-    const std::string path = (dir_ / name).string();
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::alarm(5);
-      TImage image;
-      try {
-        ReadUpdateFile(path, image);
-        ::_exit(100);
-      } catch (const EInOutError& e) {
-        ::_exit(e.Code() == code && std::string(e.what()) == "I/O error " + std::to_string(code) ? 0 : 101);
-      } catch (...) {
-        ::_exit(102);
-      }
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status)) << name << ": blocked (killed by its watchdog)";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << name;
-  }
-  ::close(sock);
-}
-
 TEST_F(UpdateFile, FileSystemErrorsCarryTheSystemText) {
   TImage image;
   try {
@@ -237,28 +169,6 @@ TEST_F(UpdateFile, FileSystemErrorsCarryTheSystemText) {
   EXPECT_THROW(ReadUpdateFile((dir_ / "dir.qv").string(), image), EInOutError);
 }
 
-TEST_F(UpdateFile, ReadOnlyFileLoadsAlsoForAnUnprivilegedUser) {
-  const std::string text = GoodText(MakeSampleImage(6));
-  const std::string path = Write("ro.qv", text);
-  ::chmod(path.c_str(), 0444);
-  // Root may open anything for writing, so the check only bites as an ordinary user.
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
-    try {
-      TImage image;
-      ::_exit(ReadUpdateFile(path, image) == TUpdateFileOutcome::Read && UpdateFileText(image) == text ? 0 : 1);
-    } catch (...) {
-      ::_exit(2);
-    }
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
 TEST_F(UpdateFile, WriterAppendsTheExtensionWhenMissing) {
   const TImage image = MakeSampleImage(8);
   EXPECT_EQ(WriteUpdateFile((dir_ / "x").string(), image), (dir_ / "x.QV").string());
@@ -267,6 +177,35 @@ TEST_F(UpdateFile, WriterAppendsTheExtensionWhenMissing) {
   TImage back;
   ASSERT_EQ(ReadUpdateFile((dir_ / "x.QV").string(), back), TUpdateFileOutcome::Read);
   EXPECT_EQ(UpdateFileText(back), UpdateFileText(image));
+}
+
+// Names are UTF-8 on every system: a Cyrillic name is written, found under
+// that name and read back, and what is written is the very bytes of the
+// format (no line end turned into two on the way).
+TEST_F(UpdateFile, CyrillicNameAndExactBytesBothWays) {
+  const TImage image = MakeSampleImage(11);
+  const std::string text = UpdateFileText(image);
+  const std::u8string name = u8"Прошивка БК №2";
+  const std::u8string whole = (dir_ / name).u8string();
+  const std::string utf8(whole.begin(), whole.end());
+  const std::string written = WriteUpdateFile(utf8, image);
+  EXPECT_EQ(written, utf8 + ".QV");
+  const fs::path onDisk = dir_ / (name + u8".QV");
+  ASSERT_TRUE(fs::exists(onDisk)) << "the file carries its Cyrillic name";
+  EXPECT_EQ(fs::file_size(onDisk), UpdateFileSize);
+  std::ifstream in(onDisk, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(bytes, text) << "byte for byte";
+
+  TImage back;
+  ASSERT_EQ(ReadUpdateFile(written, back), TUpdateFileOutcome::Read);
+  EXPECT_EQ(UpdateFileText(back), text);
+  try {
+    ReadUpdateFile(utf8 + "-нет.qv", back);
+    FAIL() << "a missing Cyrillic name";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), "File not found");
+  }
 }
 
 }  // namespace

@@ -1,18 +1,12 @@
 #include "DeviceRecord.h"
 
-#include <fcntl.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <ctime>
+#include <cstdio>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
 #include "FlashOptions.h"
+#include "FlashSystem.h"
 #include "TextOut.h"
 
 const char* OutcomeWord(int status) {
@@ -28,28 +22,20 @@ const char* OutcomeWord(int status) {
 }
 
 std::string IsoTimeUtc(std::chrono::system_clock::time_point at) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  ::gmtime_r(&seconds, &utc);
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(at);
+  const auto day = floor<days>(ms);
+  const year_month_day date{day};
+  const hh_mm_ss time{ms - day};
   char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()), static_cast<int>(time.subseconds().count()));
   return text;
 }
 
-TStation TStation::Here() {
-  TStation station;
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) == 0) station.host = host;
-  // The account the process runs as, not what the environment claims.
-  passwd entry{};
-  passwd* found = nullptr;
-  char buffer[1024];
-  if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) station.user = found->pw_name;
-  else station.user = std::to_string(::geteuid());
-  return station;
-}
+TStation TStation::Here() { return {FlashSystem::HostName(), FlashSystem::UserName()}; }
 
 namespace {
 
@@ -134,53 +120,19 @@ std::string ResultsDocument(const TFileFacts& file, const std::vector<TAttempt>&
   return text + (attempts.empty() ? "" : "\n ") + "],\n \"status\": " + std::to_string(status) + "}\n";
 }
 
-int OpenForWriting(const std::string& path, int flags) {
-  // Without blocking: a FIFO that nobody reads would hold the run up for
-  // ever; it fails at once (ENXIO) instead. Writes then block as usual.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0644);
-  if (fd < 0) {
-    const int error = errno;
-    throw std::runtime_error(path + ": " + (error == ENXIO ? "a FIFO that no program reads" : std::strerror(error)));
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
-
 TRecordFile::TRecordFile(const std::string& path) {
   // Appending only: an existing record is never truncated or overwritten.
   try {
-    fd_ = OpenForWriting(path, O_APPEND);
+    file_ = std::make_unique<TOutputFile>(path, TOutputFile::TMode::Append);
   } catch (const std::runtime_error& e) {
     throw std::runtime_error(std::string("cannot write the record file ") + e.what());
   }
-  struct stat info {};
-  sync_ = ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-TRecordFile::~TRecordFile() {
-  if (fd_ >= 0) ::close(fd_);
-}
+TRecordFile::~TRecordFile() = default;
 
 bool TRecordFile::Append(const std::string& line, std::string& error) {
   // One write a line, appended: lines of several ports never mix, and no
   // port waits while another's line goes to the disk.
-  const std::string whole = line + "\n";
-  ssize_t written;
-  do {
-    written = ::write(fd_, whole.data(), whole.size());
-  } while (written < 0 && errno == EINTR);
-  if (written < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  if (static_cast<std::size_t>(written) != whole.size()) {
-    error = "only " + std::to_string(written) + " of " + std::to_string(whole.size()) + " bytes written";
-    return false;
-  }
-  // A pipe or a device has nothing to sync.
-  if (sync_ && ::fdatasync(fd_) != 0) {
-    error = std::string("sync failed: ") + std::strerror(errno);
-    return false;
-  }
-  return true;
+  return file_->Write(line + "\n", error) && file_->Sync(error);
 }

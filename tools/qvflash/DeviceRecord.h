@@ -3,8 +3,11 @@
 // JSON line each, appended and synced) and the results document (--json).
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+class TOutputFile;
 
 // The update file as loaded.
 struct TFileFacts {
@@ -46,18 +49,13 @@ std::string RecordLine(const TAttempt& attempt, const TFileFacts& file, const TS
 // The --json document: {"file": {...}, "results": [...], "status": N}.
 std::string ResultsDocument(const TFileFacts& file, const std::vector<TAttempt>& attempts, int status);
 
-// Opens `path` for writing (creating it 0644 when missing; `flags` adds
-// O_APPEND or O_TRUNC) without waiting for a FIFO's reader. Throws
-// std::runtime_error "PATH: why not".
-int OpenForWriting(const std::string& path, int flags);
-
 // The record file, opened for appending only: a line goes out in one write
 // and is synced to the disk before Append returns. Any thread, without a
 // lock: appends of whole lines do not mix.
 class TRecordFile {
 public:
-  // Opens (creating it 0644 when missing); throws std::runtime_error saying why
-  // not, also for a FIFO that no program reads.
+  // Opens (creating it when missing); throws std::runtime_error saying why
+  // not, also for a FIFO or pipe that no program reads.
   explicit TRecordFile(const std::string& path);
   ~TRecordFile();
   TRecordFile(const TRecordFile&) = delete;
@@ -66,6 +64,5 @@ public:
   bool Append(const std::string& line, std::string& error);
 
 private:
-  int fd_ = -1;
-  bool sync_ = false;  // a file on a disk, not a pipe or a device
+  std::unique_ptr<TOutputFile> file_;
 };

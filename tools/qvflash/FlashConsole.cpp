@@ -1,11 +1,9 @@
 #include "FlashConsole.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <set>
 
+#include "FlashSystem.h"
 #include "TextOut.h"
 
 namespace {
@@ -98,9 +96,8 @@ TConsole::~TConsole() {
 }
 
 int TConsole::Width() const {
-  winsize size{};
-  if (::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
-  return 100;
+  const int width = FlashSystem::TerminalWidth(out_);
+  return width > 10 ? width : 100;
 }
 
 void TConsole::Line(int port, const std::string& text, bool always) {

@@ -1,18 +1,9 @@
 #include "FlashRun.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/eventfd.h>
-#include <sys/signalfd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <string.h>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -21,6 +12,7 @@
 #include "BootSession.h"
 #include "DeviceRecord.h"
 #include "FlashConsole.h"
+#include "FlashSystem.h"
 #include "FrameEncoding.h"
 #include "PortList.h"
 #include "PortProblem.h"
@@ -43,40 +35,6 @@ std::string DescribeFault(const TUpdateFileFault& fault) {
     text += ", offset 0x" + IntToHex(static_cast<std::uint32_t>((row - 1) * 16 + (fault.Column - 1) / 2), 4);
   return text + ")";
 }
-
-// Blocks the signals that would end the run (SIGINT, SIGTERM, SIGHUP when
-// the terminal goes, SIGQUIT, SIGUSR1, SIGUSR2) for the run, and its threads
-// inherit that; they are taken from a descriptor instead, so that every load
-// under way is recorded as interrupted. SIGPIPE is ignored: a closed pipe is
-// a write error, reported. Everything is put back at the end.
-class TStopSignals {
-public:
-  TStopSignals() {
-    sigemptyset(&set_);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2}) sigaddset(&set_, signal);
-    ::pthread_sigmask(SIG_BLOCK, &set_, &previous_);
-    fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC | SFD_NONBLOCK);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    ::sigaction(SIGPIPE, &ignore, &previousPipe_);
-  }
-  ~TStopSignals() {
-    if (fd_ >= 0) ::close(fd_);
-    ::sigaction(SIGPIPE, &previousPipe_, nullptr);
-    ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  int Fd() const { return fd_; }
-  // The signal taken, or 0.
-  int Take() const {
-    signalfd_siginfo info{};
-    return ::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
-  }
-
-private:
-  sigset_t set_{}, previous_{};
-  struct sigaction previousPipe_ {};
-  int fd_ = -1;
-};
 
 // A file the run writes to (--record, --log). One that cannot be opened is a
 // usage error, found before any port is opened: null, with the reason said.
@@ -132,32 +90,22 @@ void PrintSummary(const std::vector<std::unique_ptr<TPortWorker>>& workers, bool
 
 std::string PortHint(const std::string& name, const TPortProblem& problem) {
   // Every name from outside is shown escaped: a line end in one would start a forged line.
-  const std::string port = PrintableText(
-      problem.devicePath.empty() || problem.devicePath == name ? name : name + " (" + problem.devicePath + ")");
-  const std::string group = PrintableText(problem.group);
+  const std::string port = PrintableText(FlashSystem::ShownPort(name, problem));
   switch (problem.kind) {
     case TPortProblemKind::PermissionDenied:
-      if (!problem.groupMayUse)
-        return "hint: " + port + " is open to its owner only" + (group.empty() ? "" : " (group '" + group + "')") +
-               ". Ask an administrator for access, e.g. a udev rule with GROUP=\"dialout\", MODE=\"0660\".";
-      if (problem.alreadyMember)
-        return "hint: you are in group '" + group + "', which may use " + port +
-               ", but this login predates it: log out and in again.";
-      return "hint: " + port + " is open to group '" + group + "'. Join it: sudo usermod -aG " + group +
-             " $USER, then log out and in again.";
+      return FlashSystem::PermissionHint(port, problem);
     case TPortProblemKind::Busy:
-      return "hint: another program holds " + port + "; close it and try again (fuser -v " +
-             PrintableText(problem.devicePath.empty() ? name : problem.devicePath) + " shows which).";
+      return FlashSystem::BusyHint(port, name, problem);
     case TPortProblemKind::NotSerialPort:
       return "hint: " + port + " is not a serial port.";
     case TPortProblemKind::NotFound: {
       std::string hint = "hint: " + port + " is not on this computer.";
-      if (problem.existingPorts.empty()) return hint + " No serial port is: plug in an adapter.";
+      if (problem.existingPorts.empty()) return hint + FlashSystem::NotFoundAdvice(false);
       hint += " Ports here:";
       for (const TPortInfo& existing : problem.existingPorts)
         hint += (&existing == &problem.existingPorts.front() ? " " : ", ") + PrintableText(existing.name) +
                 (existing.description.empty() ? "" : " (" + PrintableText(existing.label) + ")");
-      return hint + ".";
+      return hint + "." + FlashSystem::NotFoundAdvice(true);
     }
     case TPortProblemKind::None:
       break;
@@ -167,8 +115,10 @@ std::string PortHint(const std::string& name, const TPortProblem& problem) {
 
 void PrintPortList(const std::vector<TPortInfo>& ports, std::FILE* out) {
   for (const TPortInfo& port : ports) {
-    if (port.label == port.name) std::fprintf(out, "%s\n", port.name.c_str());
-    else std::fprintf(out, "%-14s %s\n", port.name.c_str(), port.label.c_str());
+    // The label where it says more than the name; else what the system knows of the port.
+    const std::string& more = port.label != port.name ? port.label : port.description;
+    if (more.empty()) std::fprintf(out, "%s\n", port.name.c_str());
+    else std::fprintf(out, "%-14s %s\n", port.name.c_str(), more.c_str());
   }
 }
 
@@ -199,11 +149,16 @@ int LoadImage(const std::string& file, TImage& image, std::FILE* err) {
 
 int LoadImage(const std::string& file, TImage& image, TFileFacts& facts, std::FILE* err) {
   // The record says which file it was wherever qvflash was started from.
+  // Names are UTF-8: the path is made and read as such on every system.
   std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(file, error);
-  facts.path = error ? file : absolute.string();
-  struct stat info {};
-  if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) facts.size = static_cast<std::uint64_t>(info.st_size);
+  const std::filesystem::path named(std::u8string(file.begin(), file.end()));
+  const std::filesystem::path absolute = std::filesystem::absolute(named, error);
+  const std::u8string shownPath = absolute.u8string();
+  facts.path = error ? file : std::string(shownPath.begin(), shownPath.end());
+  if (std::filesystem::is_regular_file(named, error)) {
+    const std::uintmax_t size = std::filesystem::file_size(named, error);
+    if (!error) facts.size = size;
+  }
   const std::string shown = PrintableText(file);
   image.SetupHeaders();
   // The file is read once: the digest is of the very bytes the tables hold.
@@ -238,7 +193,7 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
     return exSuccess;
   }
   // Before anything else: signals that come while the file is read stop the run too.
-  TStopSignals signals;
+  TStopRequests stops;
   // An unwritable record is found out before anything else happens.
   std::unique_ptr<TRecordFile> record;
   if (!options.recordFile.empty() && !(record = OpenOutput<TRecordFile>(options.recordFile, err))) return exUsage;
@@ -268,7 +223,7 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
     devices = {simulated->SlavePath()};
   }
   std::vector<std::string> names = options.simulate ? devices : options.ports;
-  TConsole console(err, ::isatty(::fileno(err)) != 0, options.quiet, names);
+  TConsole console(err, FlashSystem::LiveTerminal(err), options.quiet, names);
   shared.image = &image;
   shared.options = &options;
   shared.console = &console;
@@ -277,7 +232,6 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   shared.station = TStation::Here();
   shared.simulated = simulated.get();
 
-  const int doneFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   std::atomic<std::size_t> ended{0};
   std::vector<std::unique_ptr<TPortWorker>> workers;
   for (std::size_t i = 0; i < devices.size(); ++i)
@@ -285,30 +239,19 @@ int RunFlash(const TFlashOptions& options, std::FILE* out, std::FILE* err) {
   for (auto& worker : workers)
     worker->Start([&] {
       ++ended;
-      const std::uint64_t one = 1;
-      [[maybe_unused]] const ssize_t w = ::write(doneFd, &one, sizeof one);
+      stops.Wake();
     });
-  // This thread only waits: for a stop signal or for the ports to end.
+  // This thread only waits: for a stop request or for the ports to end.
   bool stopping = false;
   while (ended.load() < workers.size()) {
-    pollfd wait[2] = {{signals.Fd(), POLLIN, 0}, {doneFd, POLLIN, 0}};
-    if (::poll(wait, 2, -1) < 0 && errno != EINTR) break;
-    if (wait[0].revents & POLLIN) {
-      const int signal = signals.Take();
-      if (signal != 0 && !stopping) {
-        stopping = true;
-        console.Line(-1, std::string("qvflash: SIG") + ::sigabbrev_np(signal) +
-                             ": stopping; loads under way end as interrupted", true);
-        for (auto& worker : workers) worker->Stop();
-      }
-    }
-    if (wait[1].revents & POLLIN) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t r = ::read(doneFd, &count, sizeof count);
+    const std::string request = stops.Wait();
+    if (!request.empty() && !stopping) {
+      stopping = true;
+      console.Line(-1, "qvflash: " + request + ": stopping; loads under way end as interrupted", true);
+      for (auto& worker : workers) worker->Stop();
     }
   }
   for (auto& worker : workers) worker->Join();
-  ::close(doneFd);
   console.EndLive();
   if (workers.size() > 1 || options.station) PrintSummary(workers, options.station, console);
   // A run whose results did not all get out says so in its status, whatever became of the loads.

@@ -1,8 +1,5 @@
 #include "PortRun.h"
 
-#include <limits.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <exception>
@@ -12,6 +9,7 @@
 #include "BootSession.h"
 #include "ConsolePanes.h"
 #include "FlashRun.h"
+#include "FlashSystem.h"
 #include "FrameEncoding.h"
 #include "LoaderSettings.h"
 #include "PortList.h"
@@ -135,12 +133,7 @@ private:
 };
 
 // The device file behind a port name, symbolic links resolved where they resolve.
-std::string DeviceFileOf(const std::string& name) {
-  const std::string path = SerialDevicePath(name);
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-  return path;
-}
+std::string DeviceFileOf(const std::string& name) { return FlashSystem::ResolvedDevice(SerialDevicePath(name)); }
 
 }  // namespace
 

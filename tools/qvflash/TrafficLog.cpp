@@ -1,53 +1,58 @@
 #include "TrafficLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <stdexcept>
 
-#include "DeviceRecord.h"
+#include "FlashSystem.h"
 #include "SessionState.h"
+
+namespace {
+// Lines gather in memory and go out in writes of about this size.
+constexpr std::size_t kWriteSize = 4096;
+}  // namespace
 
 TTrafficLog::TTrafficLog(const std::string& path) {
   if (path.empty()) return;
-  int fd = -1;
   try {
-    fd = OpenForWriting(path, O_TRUNC);
+    file_ = std::make_unique<TOutputFile>(path, TOutputFile::TMode::Truncate);
   } catch (const std::runtime_error& e) {
     throw std::runtime_error(std::string("cannot create log file ") + e.what());
-  }
-  file_ = ::fdopen(fd, "w");
-  if (file_ == nullptr) {
-    ::close(fd);
-    throw std::runtime_error("cannot create log file " + path + ": " + std::strerror(errno));
   }
 }
 
 TTrafficLog::~TTrafficLog() {
-  if (file_ != nullptr) std::fclose(file_);
+  std::string error;
+  Finish(error);
+}
+
+void TTrafficLog::WriteOut() {
+  if (pending_.empty()) return;
+  std::string error;
+  if (!file_->Write(pending_, error) && error_.empty()) error_ = error;
+  pending_.clear();
 }
 
 bool TTrafficLog::Finish(std::string& error) {
   std::lock_guard lock(mutex_);
-  if (file_ == nullptr) return true;
-  const bool written = std::fflush(file_) == 0 && !std::ferror(file_);
-  if (!written) error = std::strerror(errno);
-  return written;
+  if (!file_) return true;
+  WriteOut();
+  error = error_;
+  return error_.empty();
 }
 
 void TTrafficLog::Line(const std::string& tag, const char* kind, const std::string& text) {
   std::lock_guard lock(mutex_);
-  if (file_ == nullptr) return;
+  if (!file_) return;
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  std::fprintf(file_, "[%11.6f] %s%s%s %s\n", seconds, tag.c_str(), tag.empty() ? "" : " ", kind, text.c_str());
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "[%11.6f] ", seconds);
+  pending_ += stamp + tag + (tag.empty() ? "" : " ") + kind + " " + text + "\n";
+  if (pending_.size() >= kWriteSize) WriteOut();
 }
 
 void TTrafficLog::Bytes(const std::string& tag, const char* kind, const std::uint8_t* bytes, int count) {
-  if (file_ == nullptr || count <= 0) return;
+  if (!file_ || count <= 0) return;
   Line(tag, kind, FormatHexBytes(bytes, static_cast<std::size_t>(count)).substr(1));
 }
 

@@ -3,11 +3,13 @@
 // ports share one log: each line then names its port (the tag).
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "SessionLinks.h"
+
+class TOutputFile;
 
 class TTrafficLog {
 public:
@@ -25,8 +27,12 @@ public:
   bool Finish(std::string& error);
 
 private:
+  void WriteOut();  // under the lock
+
   std::mutex mutex_;
-  std::FILE* file_ = nullptr;
+  std::unique_ptr<TOutputFile> file_;
+  std::string pending_;  // lines not written yet
+  std::string error_;    // the first write that failed
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

@@ -5,12 +5,16 @@
 #include "CommandLine.h"
 #include "FlashOptions.h"
 #include "FlashRun.h"
+#include "FlashSystem.h"
+#include "ProgramArguments.h"
 #include "QvVersion.h"
 
 int main(int argc, char* argv[]) {
+  FlashSystem::PrepareStandardStreams();
+  TProgramArguments arguments(argc, argv);  // UTF-8 file and port names on every system
   TFlashOptions options;
   try {
-    options = ParseFlashOptions(argc, argv);
+    options = ParseFlashOptions(arguments.Count(), arguments.Values());
   } catch (const std::invalid_argument& e) {
     // The error alone, not buried under the whole help.
     std::fprintf(stderr, "qvflash: %s\n%s\n", e.what(), TryHelpLine("qvflash").c_str());

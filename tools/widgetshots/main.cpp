@@ -54,7 +54,7 @@ void Mouse(QWidget* w, QEvent::Type type) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setPalette(ClassicPalette());
     outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("widgetshots");

@@ -1,4 +1,4 @@
-// Port discovery over a fake /sys and /dev, and the reading of port errors.
+// Port discovery over a fake /sys and /dev, and the reading of port errors on Linux.
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <sys/stat.h>
