@@ -1,8 +1,10 @@
 // The serial device on Windows: a COM port opened for overlapped transfers,
 // its line from a DCB. Bytes are waited for with an overlapped ReadFile that
-// is always pending under COMMTIMEOUTS {MAXDWORD, MAXDWORD, N}: it returns as
-// soon as a byte arrives (WaitCommEvent with EV_RXCHAR alone spins under
-// Wine), so its event is the device's input handle. WaitCommEvent serves
+// is always pending under COMMTIMEOUTS {MAXDWORD, MAXDWORD, N} (WaitCommEvent
+// with EV_RXCHAR alone spins under Wine), so its event is the device's input
+// handle. On a COM port it asks for one byte: Windows returns as soon as a
+// byte arrives whatever the size, Wine 8 only once the size is reached; what
+// else waits is then read at once, sized by ClearCommError. WaitCommEvent serves
 // only the events a read cannot see (modem lines, break, line errors), where
 // the port has them. A named pipe (the simulated device) is a line without
 // comm functions: those are nothing to do. (The EV_ and CE_ values are the
@@ -11,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "SerialSystem.h"
@@ -140,15 +143,22 @@ public:
 
   int ClearError(TDeviceStatus& status) override {
     status = {};
+    // A read that is over holds bytes that count as waiting, like those behind it.
+    if (inputBegin_ == inputEnd_) FetchRead();
     status.InQueue = static_cast<std::uint32_t>(inputEnd_ - inputBegin_);
-    if (!comm_) return 0;
+    status.Errors = std::exchange(errorsMeanwhile_, 0);
+    if (!comm_) {
+      DWORD behind = 0;
+      if (::PeekNamedPipe(handle_, nullptr, 0, nullptr, &behind, nullptr)) status.InQueue += behind;
+      return 0;
+    }
     DWORD errors = 0;
     COMSTAT stat{};
     if (!::ClearCommError(handle_, &errors, &stat)) {
       const int error = LastError();
       return Classify(error, TRequest::Status) == TErrorKind::Failure ? error : 0;
     }
-    status.Errors = errors;
+    status.Errors |= errors;
     status.InQueue += stat.cbInQue;
     status.OutQueue = stat.cbOutQue;
     return 0;
@@ -203,7 +213,16 @@ public:
   std::uint32_t TakeLineEvents(std::uint32_t& errors) override {
     errors = 0;
     DWORD count = 0;
-    if (!watchEvents_ || !events_.pending || events_.Result(handle_, count, false) == ERROR_IO_INCOMPLETE) return 0;
+    if (!watchEvents_ || !events_.pending) return 0;
+    const int error = events_.Result(handle_, count, false);
+    if (error == ERROR_IO_INCOMPLETE) return 0;
+    if (error) {
+      // A port that cannot report its line (a pseudo-terminal under Wine
+      // has no modem lines) is left to the reads: waiting again would spin.
+      watchEvents_ = false;
+      ::ResetEvent(events_.ov.hEvent);
+      return 0;
+    }
     const std::uint32_t seen = eventsSeen_ & mask_;
     watchEvents_ = StartEventWait() == 0;
     // Line errors are read by the status query that EV_ERR leads to.
@@ -219,7 +238,8 @@ private:
     inputBegin_ = inputEnd_ = 0;
     if (readError_ || read_.pending) return;
     DWORD count = 0;
-    if (::ReadFile(handle_, input_.data(), kInputChunk, &count, &read_.ov) || LastError() == ERROR_IO_PENDING) {
+    if (::ReadFile(handle_, input_.data(), comm_ ? 1 : kInputChunk, &count, &read_.ov) ||
+        LastError() == ERROR_IO_PENDING) {
       read_.pending = true;  // done at once or later: its result is fetched either way
       return;
     }
@@ -241,7 +261,27 @@ private:
     inputBegin_ = 0;
     inputEnd_ = count;
     if (count == 0) StartRead();  // no byte within the read's time: wait again
+    if (comm_ && count > 0) inputEnd_ += TakeWaiting(count);
     return count > 0;
+  }
+
+  // Reads what waits in the driver behind the first byte: a read of no more
+  // than is there completes at once. The error flags ClearCommError clears
+  // here are kept for the next status query.
+  DWORD TakeWaiting(DWORD offset) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(handle_, &errors, &stat)) return 0;
+    errorsMeanwhile_ |= errors;
+    const DWORD want = std::min<DWORD>(stat.cbInQue, kInputChunk - offset);
+    DWORD count = 0;
+    if (want == 0) return 0;
+    if (!::ReadFile(handle_, input_.data() + offset, want, &count, &read_.ov)) {
+      if (LastError() != ERROR_IO_PENDING) return 0;
+      read_.pending = true;
+      if (read_.Result(handle_, count, true)) return 0;
+    }
+    return count;
   }
 
   int StartEventWait() {
@@ -260,6 +300,7 @@ private:
   std::vector<std::uint8_t> input_;  // what the pending read fills
   std::size_t inputBegin_ = 0, inputEnd_ = 0;
   int readError_ = 0;
+  std::uint32_t errorsMeanwhile_ = 0;
   std::vector<std::uint8_t> output_;
   DWORD eventsSeen_ = 0;
   bool watchEvents_ = false;
@@ -281,6 +322,7 @@ TErrorKind Classify(int code, TRequest request) {
     case ERROR_PIPE_NOT_CONNECTED:
     case ERROR_DEVICE_NOT_CONNECTED:  // an adapter unplugged
     case ERROR_DEVICE_REMOVED:
+    case ERROR_NOT_READY:             // Wine: status queries after a pseudo-terminal's far end closed
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
       return request == TRequest::Read || request == TRequest::Write || request == TRequest::Status

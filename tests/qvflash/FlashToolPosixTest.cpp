@@ -26,6 +26,23 @@
 
 namespace {
 
+// A port name typed with a '%' is a name, not a format: the device behind
+// that very path is loaded, and the record names it.
+TEST_F(FlashTool, APercentSignInAPortNameIsPartOfTheName) {
+  for (const std::string name : {"line%d", "pct%%sign"}) {
+    TSimOptions options;
+    options.LinkPath = (dir_ / name).string();
+    TBootLoaderSim sim(options);
+    sim.Start();
+    const RunOutput run = Run({"--quiet", "--json", "--port", options.LinkPath, file_});
+    EXPECT_EQ(run.status, exSuccess) << name << ": " << run.err;
+    EXPECT_TRUE(sim.Result().CompletionSeen) << name;
+    const TJson result = TJson::parse(run.out)["results"][0];
+    EXPECT_EQ(result["port"], options.LinkPath);
+    EXPECT_EQ(result["device"], sim.SlavePath());
+  }
+}
+
 // An answer is due within its time on the line plus the time-out, whatever
 // trickles in meanwhile: a device that greets again and again after a
 // restart is a stall at once, said as such, and so is one that answers too

@@ -42,23 +42,6 @@ TEST_F(FlashTool, WholeLoadThroughThePortSucceeds) {
   EXPECT_NE(run.err.find("qvflash: load complete"), std::string::npos);
 }
 
-// A port name typed with a '%' is a name, not a format: the device behind
-// that very path is loaded, and the record names it.
-TEST_F(FlashTool, APercentSignInAPortNameIsPartOfTheName) {
-  for (const std::string name : {"line%d", "pct%%sign"}) {
-    TSimOptions options;
-    options.LinkPath = (dir_ / name).string();
-    TBootLoaderSim sim(options);
-    sim.Start();
-    const RunOutput run = Run({"--quiet", "--json", "--port", options.LinkPath, file_});
-    EXPECT_EQ(run.status, exSuccess) << name << ": " << run.err;
-    EXPECT_TRUE(sim.Result().CompletionSeen) << name;
-    const TJson result = TJson::parse(run.out)["results"][0];
-    EXPECT_EQ(result["port"], options.LinkPath);
-    EXPECT_EQ(result["device"], sim.SlavePath());
-  }
-}
-
 TEST_F(FlashTool, SimulateOptionLoadsTheBuiltInDevice) {
   const RunOutput run = Run({"--simulate", "--quiet", file_});
   EXPECT_EQ(run.status, exSuccess) << run.err;

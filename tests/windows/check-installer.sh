@@ -33,10 +33,21 @@ snapshot() {
   done
 }
 
-snapshot "$work/before"
-wine "$installer" /S
 programs='C:\Program Files\QV loader'
 dir=$WINEPREFIX/drive_c/Program\ Files/QV\ loader
+# The uninstaller copies itself away and returns at once: wait for it to end.
+uninstall() {
+  wine "$programs\\Uninstall.exe" /S
+  for _ in $(seq 1 120); do
+    [ -d "$dir" ] || break
+    sleep 0.5
+  done
+  sleep 2
+}
+# A run stopped half-way leaves its installation: take it away first.
+[ ! -f "$dir/Uninstall.exe" ] || uninstall
+snapshot "$work/before"
+wine "$installer" /S
 [ -f "$dir/qvloader.exe" ] || { echo "FAIL: nothing installed in $dir"; exit 1; }
 
 # The Start menu's entries, and the programs they point at.
@@ -47,9 +58,8 @@ status=0
 for entry in 'Загрузчик ПО в БК ВЕЛТ серии QV:qvloader' 'Демонстрация загрузчика ПО в БК:qvdemo'; do
   name=${entry%%:*} program=${entry##*:}
   link=$(echo "$menu" | grep -F "/$name.lnk")
-  # The link's target path, as the shell stores it (UTF-16 text in the link).
-  target=$(strings -el "$link" | grep -i "\\\\$program\.exe\$" | head -n 1)
-  [ -z "$target" ] && target=$(strings "$link" | grep -i "\\\\$program\.exe\$" | head -n 1)
+  # The link's target path, as the shell stores it (in UTF-16 or in ANSI text).
+  target=$({ strings -el "$link"; strings "$link"; } | grep -i "\\\\$program\.exe\$" | head -n 1 || true)
   case "$target" in
     *"QV loader\\$program.exe") ;;
     *) echo "FAIL: $name points at '$target'"; status=1; continue ;;
@@ -60,13 +70,7 @@ done
 command=$(wine reg query 'HKLM\Software\Classes\QV.UpdateFile\shell\open\command' /ve | tr -d '\r')
 echo "$command" | grep -qi 'qvloader.exe" "%1"' || { echo "FAIL: .qv does not open in the loader: $command"; status=1; }
 
-# The uninstaller copies itself away and returns at once: wait for it to end.
-wine "$programs\\Uninstall.exe" /S
-for _ in $(seq 1 120); do
-  [ -d "$dir" ] || break
-  sleep 0.5
-done
-sleep 2
+uninstall
 snapshot "$work/after"
 if ! diff -u "$work/before.files" "$work/after.files" >"$work/files.diff"; then
   echo "FAIL: files left or changed:"; head -40 "$work/files.diff"; status=1
