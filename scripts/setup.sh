@@ -28,10 +28,19 @@ tests=(
   # install-and-remove check in a fresh Debian (scripts/check-install.sh)
   lintian man-db bash-completion debootstrap
 )
+windows=(
+  g++-mingw-w64-x86-64-posix perl xz-utils
+  wine wine64 fonts-wine
+  # the programs' icon and the installer, and reading it back
+  librsvg2-bin icoutils nsis zip binutils
+  # the window under Wine on a virtual display, and its pictures
+  imagemagick
+)
 case "$scope" in
   programs) packages=("${programs[@]}") ;;
   all) packages=("${programs[@]}" "${tests[@]}") ;;
-  *) echo "usage: $0 [programs]" >&2; exit 2 ;;
+  windows) packages=("${programs[@]}" "${tests[@]}" "${windows[@]}") ;;
+  *) echo "usage: $0 [programs|windows]" >&2; exit 2 ;;
 esac
 
 missing=()

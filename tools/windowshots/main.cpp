@@ -5,7 +5,8 @@
 // file's refusal with its reason, the longest status texts and the port list
 // with a described adapter, for a person to look at. It prints the
 // status texts' widths in the status band's face and in DejaVu Sans.
-// Run it under a display, e.g. xvfb-run -a -s "-screen 0 1024x768x24".
+// Run it under a display, e.g. xvfb-run -a -s "-screen 0 1024x768x24". It
+// ends with status 1 when the load did not complete.
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
@@ -26,10 +27,10 @@
 #include "ColorButton.h"
 #include "DemoSimulator.h"
 #include "EventLoopWait.h"
-#include "FakeDevices.h"
 #include "Fonts.h"
 #include "PortComboBox.h"
 #include "SampleImage.h"
+#include "ShotPorts.h"
 #include "UpdateFile.h"
 
 namespace {
@@ -69,9 +70,7 @@ void DesktopShots(TForm1& form, const QString& dir, const std::string& file) {
   form.DialogFolder = QFileInfo(QString::fromStdString(file)).absolutePath();
   ShotModal(dir, "7-file-dialog", [&] { form.SpeedButton1Click(); });
 
-  TFakeDevices fake;
-  fake.AddUsbAdapter("ttyUSB0", "FTDI", "FT232R USB UART", "A50285BI");
-  form.PortRoots = fake.Roots();
+  const std::shared_ptr<void> adapter = ShowDescribedAdapter(form);
   form.ComboBox1->showPopup();
   Shot(form, dir, "8-port-list");
   form.ComboBox1->hidePopup();
@@ -117,7 +116,7 @@ int main(int argc, char* argv[]) {
   int result = 0;
   {
     TForm1 form({{QStringLiteral("Симулятор"), [&simulator] { return simulator.StartDevice(); }},
-                 {QStringLiteral("Нет порта"), [] { return std::string("/dev/ttyUSB7"); }},
+                 {QStringLiteral("Нет порта"), [] { return MissingPortName(); }},
                  {QStringLiteral("Не порт"), [&file] { return file; }}});
     form.move(0, 0);
     form.show();
@@ -138,6 +137,8 @@ int main(int argc, char* argv[]) {
     Shot(form, dir, "3a-debug-page-during-load");
     form.PageControl1->setCurrentIndex(0);
     if (!ProcessEventsUntil([&] { return !form.ColorButton4->Checked(); }, 30000)) result = 1;
+    // The load counts only if the device got the whole image and the completion command.
+    if (!simulator.Device() || !simulator.Device()->Result().Complete()) result = 1;
     Shot(form, dir, "4-complete");
     form.PageControl1->setCurrentIndex(2);
     Shot(form, dir, "5-debug-page");
