@@ -9,21 +9,15 @@
 
 #include "WindowCommandLine.h"
 #include "WindowSystem.h"
+#include "win32/Utf16Text.h"
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 bool WriteAll(HANDLE handle, const std::string& text) {
   DWORD mode = 0;
   if (::GetConsoleMode(handle, &mode)) {
     // A console takes the text as characters, whatever its code page.
-    const std::wstring wide = Wide(text);
+    const std::wstring wide = WideFromUtf8(text);
     DWORD written = 0;
     return ::WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) != FALSE;
   }
@@ -61,7 +55,7 @@ void ShowText(const std::string& program, std::FILE* stream, const std::string& 
     if (written) return;
   }
   // Started from Explorer or a shortcut: a message box.
-  ::MessageBoxW(nullptr, Wide(text).c_str(), Wide(program).c_str(),
+  ::MessageBoxW(nullptr, WideFromUtf8(text).c_str(), WideFromUtf8(program).c_str(),
                 MB_OK | (stream == stderr ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 

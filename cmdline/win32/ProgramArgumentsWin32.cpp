@@ -5,18 +5,7 @@
 #include <shellapi.h>
 
 #include "ProgramArguments.h"
-
-namespace {
-
-std::string Utf8(const wchar_t* wide) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string text(static_cast<std::size_t>(n - 1), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), n, nullptr, nullptr);
-  return text;
-}
-
-}  // namespace
+#include "win32/Utf16Text.h"
 
 TProgramArguments::TProgramArguments(int argc, char** argv) {
   int count = 0;
@@ -26,7 +15,7 @@ TProgramArguments::TProgramArguments(int argc, char** argv) {
     return;
   }
   std::vector<std::string> strings;
-  for (int i = 0; i < count; ++i) strings.push_back(Utf8(wide[i]));
+  for (int i = 0; i < count; ++i) strings.push_back(Utf8FromWide(wide[i]));
   ::LocalFree(wide);
   Keep(std::move(strings));
 }

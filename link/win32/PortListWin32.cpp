@@ -14,17 +14,9 @@
 
 #include "PortListWin32.h"
 #include "PortSystem.h"
+#include "win32/Utf16Text.h"
 
 namespace {
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                      nullptr);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr, nullptr);
-  return text;
-}
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -54,7 +46,7 @@ std::vector<std::string> MappedPorts(const TPortRoots& roots) {
                                         reinterpret_cast<BYTE*>(data), &bytes);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS || type != REG_SZ) continue;
-    const std::string name = Upper(Utf8(StringValue(data, bytes)));
+    const std::string name = Upper(Utf8FromWide(StringValue(data, bytes)));
     if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
   }
   ::RegCloseKey(key);
@@ -95,11 +87,11 @@ std::map<std::string, TDeviceWords> DescribedDevices() {
       ::RegCloseKey(key);
       if (!named) continue;
       TDeviceWords words;
-      words.friendlyName = Utf8(DeviceProperty(set, device, SPDRP_FRIENDLYNAME));
-      words.manufacturer = Utf8(DeviceProperty(set, device, SPDRP_MFG));
+      words.friendlyName = Utf8FromWide(DeviceProperty(set, device, SPDRP_FRIENDLYNAME));
+      words.manufacturer = Utf8FromWide(DeviceProperty(set, device, SPDRP_MFG));
       wchar_t instance[512] = {};
-      if (::SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr)) words.instanceId = Utf8(instance);
-      found[Upper(Utf8(StringValue(portName, bytes)))] = std::move(words);
+      if (::SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr)) words.instanceId = Utf8FromWide(instance);
+      found[Upper(Utf8FromWide(StringValue(portName, bytes)))] = std::move(words);
     }
     ::SetupDiDestroyDeviceInfoList(set);
   }

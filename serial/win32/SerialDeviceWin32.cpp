@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "SerialSystem.h"
+#include "win32/Utf16Text.h"
 
 namespace SerialSystem {
 
@@ -30,13 +31,6 @@ constexpr DWORD kInputChunk = 4096;
 
 TWaitHandle AsWait(HANDLE handle) { return {reinterpret_cast<std::intptr_t>(handle)}; }
 int LastError() { return static_cast<int>(::GetLastError()); }
-
-std::wstring Wide(const std::string& text) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
 
 // An overlapped record with an event of its own, and what it is doing.
 struct TTransfer {
@@ -341,12 +335,7 @@ std::string ErrorText(int code) {
   wchar_t* text = nullptr;
   const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string utf8;
-  if (n > 0) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(size));
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), utf8.data(), size, nullptr, nullptr);
-  }
+  const std::string utf8 = n > 0 ? Utf8FromWide({text, n}) : "";
   ::LocalFree(text);
   return n > 0 ? utf8 : "Unknown error " + std::to_string(code);
 }
@@ -358,7 +347,7 @@ std::string DevicePath(const std::string& name) {
 }
 
 int TDevice::Open(const std::string& name, std::unique_ptr<TDevice>& device) {
-  const HANDLE handle = ::CreateFileW(Wide(DevicePath(name)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  const HANDLE handle = ::CreateFileW(WideFromUtf8(DevicePath(name)).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return LastError();
   device = std::make_unique<TWin32Device>(handle);

@@ -12,15 +12,9 @@
 
 #include "FlashTestSupport.h"
 #include "FlashToolFixture.h"
+#include "win32/Utf16Text.h"
 
 namespace {
-
-std::wstring Wide(const std::string& utf8) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
 
 std::string Utf8(const fs::path& path) {
   const std::u8string text = path.u8string();
@@ -40,7 +34,7 @@ public:
     start.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
     start.hStdOutput = write_;
     start.hStdError = write_;
-    std::wstring line = L"\"" + Wide(QVFLASH_PATH) + L"\" " + arguments;
+    std::wstring line = L"\"" + WideFromUtf8(QVFLASH_PATH) + L"\" " + arguments;
     started_ = ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr, &start,
                                 &process_) != FALSE;
     ::CloseHandle(write_);
@@ -96,7 +90,7 @@ TEST_F(FlashTool, CyrillicFileNameOnTheCommandLine) {
 // on stderr, the wait interrupted, status 7.
 TEST_F(FlashTool, CtrlBreakStopsTheRunCleanly) {
   if (::GetConsoleWindow() == nullptr && !::AllocConsole()) GTEST_SKIP() << "no console to send Ctrl+Break in";
-  TProgram run(L"--wait-for-port --greeting-timeout 60 --port COM249 \"" + Wide(file_) + L"\"",
+  TProgram run(L"--wait-for-port --greeting-timeout 60 --port COM249 \"" + WideFromUtf8(file_) + L"\"",
                CREATE_NEW_PROCESS_GROUP);
   ASSERT_TRUE(run.Started());
   ASSERT_TRUE(run.ReadUntil("waiting for COM249 to appear")) << run.Output();

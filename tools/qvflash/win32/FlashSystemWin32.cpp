@@ -12,29 +12,16 @@
 
 #include "FlashSystem.h"
 #include "TextOut.h"
+#include "win32/Utf16Text.h"
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Utf8(const wchar_t* wide, int length) {
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), n, nullptr, nullptr);
-  return text;
-}
 
 // The system's text for an error number, without its line end.
 std::string SystemText(DWORD code) {
   wchar_t* text = nullptr;
   const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                    nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string utf8 = n > 0 ? Utf8(text, static_cast<int>(n)) : "error " + std::to_string(code);
+  std::string utf8 = n > 0 ? Utf8FromWide({text, n}) : "error " + std::to_string(code);
   ::LocalFree(text);
   while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ' || utf8.back() == '.'))
     utf8.pop_back();
@@ -88,13 +75,13 @@ std::string ResolvedDevice(const std::string& path) { return path; }
 std::string UserName() {
   wchar_t name[257];
   DWORD length = 257;
-  return ::GetUserNameW(name, &length) && length > 0 ? Utf8(name, static_cast<int>(length) - 1) : "";
+  return ::GetUserNameW(name, &length) && length > 0 ? Utf8FromWide({name, length - 1}) : "";
 }
 
 std::string HostName() {
   wchar_t name[256];
   DWORD length = 256;
-  return ::GetComputerNameExW(ComputerNameDnsHostname, name, &length) ? Utf8(name, static_cast<int>(length)) : "";
+  return ::GetComputerNameExW(ComputerNameDnsHostname, name, &length) ? Utf8FromWide({name, length}) : "";
 }
 
 // "\\.\COM5" says nothing that "COM5" does not.
@@ -124,7 +111,7 @@ TOutputFile::TOutputFile(const std::string& path, TMode mode) {
   // program serves is refused at once (it cannot be opened).
   const DWORD access = mode == TMode::Append ? FILE_APPEND_DATA | SYNCHRONIZE : GENERIC_WRITE;
   const HANDLE handle =
-      ::CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      ::CreateFileW(WideFromUtf8(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     mode == TMode::Append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
