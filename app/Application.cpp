@@ -114,8 +114,7 @@ void ShowLoaderWindow(TForm1& form, const QString& file) {
     form.move(desktop.center() - form.rect().center());
   }
   form.show();
-  if (!file.isEmpty())
-    QTimer::singleShot(0, &form, [&form, file] { Guarded([&] { form.OpenUpdateFile(file); }); });
+  if (!file.isEmpty()) QTimer::singleShot(0, &form, [&form, file] { Guarded([&] { form.OpenUpdateFile(file); }); });
 }
 
 int RunLoader(QApplication& app, TLoaderStart start) {

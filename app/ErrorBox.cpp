@@ -31,9 +31,7 @@ void ShowErrorBox(const QString& message, const QString& hint) {
   box.exec();
 }
 
-void ShowException(std::exception_ptr error) {
-  ShowErrorBox(QString::fromStdString(ExceptionMessage(error)));
-}
+void ShowException(std::exception_ptr error) { ShowErrorBox(QString::fromStdString(ExceptionMessage(error))); }
 
 void Guarded(const std::function<void()>& step) {
   try {

@@ -23,23 +23,20 @@ QString WrongSizeReason(std::uintmax_t size) {
 }
 
 QString DamagedFileReason(const TUpdateFileFault& fault) {
-  const QString region = fault.Line <= UpdateFileRegionLines ? QStringLiteral("память программ")
-                                                             : QStringLiteral("дата-флешь");
+  const QString region =
+      fault.Line <= UpdateFileRegionLines ? QStringLiteral("память программ") : QStringLiteral("дата-флешь");
   const QString where = QStringLiteral("Строка %1 (%2)").arg(fault.Line).arg(region);
   const QString at = QStringLiteral("%1, знак %2: ").arg(where).arg(fault.Column);
   switch (fault.Kind) {
     case TUpdateFileFaultKind::NotHexDigit:
       return at + Shown(fault.Character) + QStringLiteral(" — не шестнадцатеричная цифра.");
-    case TUpdateFileFaultKind::LineTooShort:
-      return at + QStringLiteral("строка короче 32 знаков.");
-    case TUpdateFileFaultKind::LineTooLong:
-      return at + QStringLiteral("строка длиннее 32 знаков.");
+    case TUpdateFileFaultKind::LineTooShort: return at + QStringLiteral("строка короче 32 знаков.");
+    case TUpdateFileFaultKind::LineTooLong: return at + QStringLiteral("строка длиннее 32 знаков.");
     case TUpdateFileFaultKind::LfWithoutCr:
       return at + QStringLiteral("строка кончается переводом строки (LF) без возврата каретки (CR).");
     case TUpdateFileFaultKind::CrWithoutLf:
       return at + QStringLiteral("за возвратом каретки (CR) нет перевода строки (LF).");
-    case TUpdateFileFaultKind::FileTooShort:
-      return QStringLiteral("Файл кончается раньше строки %1.").arg(fault.Line);
+    case TUpdateFileFaultKind::FileTooShort: return QStringLiteral("Файл кончается раньше строки %1.").arg(fault.Line);
   }
   return where + QStringLiteral(": файл повреждён.");
 }

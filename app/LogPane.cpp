@@ -64,7 +64,8 @@ void TLogPane::ScheduleSync() {
   // this turn of the event loop takes every line appended meanwhile.
   if (syncPosted_ || !isVisible()) return;
   syncPosted_ = true;
-  QMetaObject::invokeMethod(this, [this] { Sync(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { Sync(); }, Qt::QueuedConnection);
 }
 
 void TLogPane::Sync() {
@@ -344,26 +345,33 @@ void TLogPane::mouseDoubleClickEvent(QMouseEvent* event) {
 void TLogPane::keyPressEvent(QKeyEvent* event) {
   QScrollBar* vertical = verticalScrollBar();
   QScrollBar* horizontal = horizontalScrollBar();
-  if (event == QKeySequence::Copy) CopySelection();
-  else if (event == QKeySequence::SelectAll) SelectAll();
-  else if (event == QKeySequence::MoveToEndOfDocument) ScrollToEnd();
-  else if (event == QKeySequence::MoveToStartOfDocument) vertical->setValue(0);
-  else if (event == QKeySequence::MoveToStartOfLine) horizontal->setValue(0);
-  else if (event == QKeySequence::MoveToEndOfLine) horizontal->setValue(horizontal->maximum());
-  else return QAbstractScrollArea::keyPressEvent(event);
+  if (event == QKeySequence::Copy)
+    CopySelection();
+  else if (event == QKeySequence::SelectAll)
+    SelectAll();
+  else if (event == QKeySequence::MoveToEndOfDocument)
+    ScrollToEnd();
+  else if (event == QKeySequence::MoveToStartOfDocument)
+    vertical->setValue(0);
+  else if (event == QKeySequence::MoveToStartOfLine)
+    horizontal->setValue(0);
+  else if (event == QKeySequence::MoveToEndOfLine)
+    horizontal->setValue(horizontal->maximum());
+  else
+    return QAbstractScrollArea::keyPressEvent(event);
   event->accept();
 }
 
 void TLogPane::contextMenuEvent(QContextMenuEvent* event) {
   // Qt's own words for these, so that its translation gives them in Russian.
   QMenu menu(this);
-  QAction* copy = menu.addAction(QCoreApplication::translate("QWidgetTextControl", "&Copy"), this,
-                                 [this] { CopySelection(); });
+  QAction* copy =
+      menu.addAction(QCoreApplication::translate("QWidgetTextControl", "&Copy"), this, [this] { CopySelection(); });
   copy->setShortcut(QKeySequence::Copy);
   copy->setEnabled(HasSelection());
   menu.addSeparator();
-  QAction* all = menu.addAction(QCoreApplication::translate("QWidgetTextControl", "Select All"), this,
-                                [this] { SelectAll(); });
+  QAction* all =
+      menu.addAction(QCoreApplication::translate("QWidgetTextControl", "Select All"), this, [this] { SelectAll(); });
   all->setShortcut(QKeySequence::SelectAll);
   all->setEnabled(lines_.Count() > 0);
   menu.exec(event->globalPos());

@@ -86,8 +86,8 @@ private:
   int lineHeight_ = 1;
   std::array<qreal, 128> asciiAdvance_{};  // in textFont_, which has no kerning
   qreal widest_ = 0;
-  int measured_ = 0;   // lines whose width widest_ covers
-  int synced_ = 0;     // lines the view has been brought up to date with
+  int measured_ = 0;  // lines whose width widest_ covers
+  int synced_ = 0;    // lines the view has been brought up to date with
   bool syncPosted_ = false;
   bool following_ = true;
   bool dragging_ = false;

@@ -8,9 +8,8 @@ TPaintPacer::TPaintPacer(QWidget* window) : QObject(window), window_(window) {
   next_.setSingleShot(true);
   // Qt posts no further repaint request while one is outstanding, so the
   // request held back here is the one to send when the frame is due.
-  connect(&next_, &QTimer::timeout, this, [this] {
-    QCoreApplication::postEvent(window_, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
-  });
+  connect(&next_, &QTimer::timeout, this,
+          [this] { QCoreApplication::postEvent(window_, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority); });
   window_->installEventFilter(this);
 }
 

@@ -22,17 +22,13 @@ QString NotFoundHint(const QString& port, const TPortProblem& problem) {
 QString PortHintText(const std::string& name, const TPortProblem& problem) {
   const QString port = PortHintSystem::PortShown(name, problem);
   switch (problem.kind) {
-    case TPortProblemKind::PermissionDenied:
-      return PortHintSystem::PermissionHint(port, problem);
-    case TPortProblemKind::Busy:
-      return PortHintSystem::BusyHint(port, name, problem);
+    case TPortProblemKind::PermissionDenied: return PortHintSystem::PermissionHint(port, problem);
+    case TPortProblemKind::Busy: return PortHintSystem::BusyHint(port, name, problem);
     case TPortProblemKind::NotSerialPort:
       return QStringLiteral("%1 — не последовательный порт. Выберите в списке порт, к которому подключен БК.")
           .arg(port);
-    case TPortProblemKind::NotFound:
-      return NotFoundHint(port, problem);
-    case TPortProblemKind::None:
-      break;
+    case TPortProblemKind::NotFound: return NotFoundHint(port, problem);
+    case TPortProblemKind::None: break;
   }
   return {};
 }

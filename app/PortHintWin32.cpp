@@ -13,8 +13,9 @@ QString PermissionHint(const QString& port, const TPortProblem&) {
 }
 
 QString BusyHint(const QString& port, const std::string&, const TPortProblem&) {
-  return QStringLiteral("Порт %1 занят другой программой (программой-терминалом, другим загрузчиком, "
-                        "программой настройки адаптера). Закройте её и включите загрузку снова.")
+  return QStringLiteral(
+             "Порт %1 занят другой программой (программой-терминалом, другим загрузчиком, "
+             "программой настройки адаптера). Закройте её и включите загрузку снова.")
       .arg(port);
 }
 

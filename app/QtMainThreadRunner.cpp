@@ -57,8 +57,10 @@ void TQtMainThreadRunner::Unwatch(std::uint64_t watch) {
   // The notifier lets go of the device at once: it is closed right after.
   for (QObject* child : object->children()) {
     child->blockSignals(true);
-    if (auto* timer = qobject_cast<QTimer*>(child)) timer->stop();
-    else QMetaObject::invokeMethod(child, "setEnabled", Qt::DirectConnection, Q_ARG(bool, false));
+    if (auto* timer = qobject_cast<QTimer*>(child))
+      timer->stop();
+    else
+      QMetaObject::invokeMethod(child, "setEnabled", Qt::DirectConnection, Q_ARG(bool, false));
   }
   object->deleteLater();
 }

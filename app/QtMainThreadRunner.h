@@ -24,7 +24,7 @@ public:
   void Shutdown();
 
 private:
-  std::unique_ptr<QObject> receiver_;  // posted calls run in its thread's loop
+  std::unique_ptr<QObject> receiver_;          // posted calls run in its thread's loop
   std::map<std::uint64_t, QObject*> watches_;  // main thread only: each watch's notifier and timer
   std::uint64_t lastWatch_ = 0;
   std::mutex mutex_;

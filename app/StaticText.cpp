@@ -42,6 +42,7 @@ void TStaticText::paintEvent(QPaintEvent*) {
     if (align & Qt::AlignBottom) area.setBottom(area.bottom() - indentation);
   }
   const int flags = int(align) | (direction == Qt::LeftToRight ? Qt::TextForceLeftToRight : Qt::TextForceRightToLeft);
-  const QString shown = direction == Qt::LeftToRight ? VisiblePart(text(), QFontMetricsF(font()), area.width()) : text();
+  const QString shown =
+      direction == Qt::LeftToRight ? VisiblePart(text(), QFontMetricsF(font()), area.width()) : text();
   style()->drawItemText(&painter, area, flags, palette(), isEnabled(), shown, foregroundRole());
 }

@@ -273,8 +273,8 @@ std::optional<QString> TForm1::RunOpenDialog() {
   // Qt's own dialog speaks Russian in every locale; a desktop's native one
   // would follow the system's language.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setNameFilters({QStringLiteral("Файлы обновления БК серии QV (*.qv *.QV *.Qv *.qV)"),
-                         QStringLiteral("Все файлы (*)")});
+  dialog.setNameFilters(
+      {QStringLiteral("Файлы обновления БК серии QV (*.qv *.QV *.Qv *.qV)"), QStringLiteral("Все файлы (*)")});
   dialog.setFileMode(QFileDialog::ExistingFile);
   // Qt gives the size, type and date columns the widths of English texts,
   // which cut the Russian ones: they take what their texts need, the name
@@ -304,10 +304,13 @@ void TForm1::OpenUpdateFile(const QString& path) {
   const std::string name = WindowSystem::CoreFileName(chosen);
   TUpdateFileFault fault;
   try {
-    const TUpdateFileOutcome outcome = ReadUpdateFile(name, image_, [this] {
-      ClearDebugLog();
-      SetCommandListing({});
-    }, &fault);
+    const TUpdateFileOutcome outcome = ReadUpdateFile(
+        name, image_,
+        [this] {
+          ClearDebugLog();
+          SetCommandListing({});
+        },
+        &fault);
     if (outcome == TUpdateFileOutcome::Read) {
       loadedFile_ = chosen;
       model1_->Reload();
@@ -356,8 +359,7 @@ void TForm1::GuardedSwitchStep() {
     ColorButton4Click();
   } catch (const ESerialPortError& e) {
     const std::string name = SerialPort1.DeviceName();
-    ShowErrorBox(QString::fromStdString(e.what()),
-                 PortHintText(name, DiagnosePortError(name, e.Code(), PortRoots)));
+    ShowErrorBox(QString::fromStdString(e.what()), PortHintText(name, DiagnosePortError(name, e.Code(), PortRoots)));
   } catch (...) {
     ShowException(std::current_exception());
   }

@@ -15,10 +15,20 @@ enum : int { oHelp = 'h', oVersion = 'v', oQtOption = 256, oFast };
 
 // Qt's own options, left to Qt (it reads the same argv): with one dash or
 // two, those in the first list with a value.
-constexpr const char* kQtOptionsWithValue[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger", "qwindowgeometry", "qwindowicon",
-    "qwindowtitle", "display", "geometry", "style", "stylesheet", "session", "title", "name", "visual", "ncols",
-    "cmap", "font", "fn", "background", "bg", "foreground", "fg", "button", "btn", "inputstyle", "im"};
+constexpr const char* kQtOptionsWithValue[] = {"platform",      "platformpluginpath",
+                                               "platformtheme", "plugin",
+                                               "qmljsdebugger", "qwindowgeometry",
+                                               "qwindowicon",   "qwindowtitle",
+                                               "display",       "geometry",
+                                               "style",         "stylesheet",
+                                               "session",       "title",
+                                               "name",          "visual",
+                                               "ncols",         "cmap",
+                                               "font",          "fn",
+                                               "background",    "bg",
+                                               "foreground",    "fg",
+                                               "button",        "btn",
+                                               "inputstyle",    "im"};
 constexpr const char* kQtOptionsAlone[] = {"reverse", "nograb", "dograb", "sync", "widgetcount", "testability"};
 
 TCommandLineSyntax WindowSyntax(bool demo) {
@@ -27,7 +37,8 @@ TCommandLineSyntax WindowSyntax(bool demo) {
   syntax.longOnly = true;
   syntax.longOptions = {{"help", no_argument, nullptr, oHelp}, {"version", no_argument, nullptr, oVersion}};
   if (demo) syntax.longOptions.push_back({"fast", no_argument, nullptr, oFast});
-  for (const char* name : kQtOptionsWithValue) syntax.longOptions.push_back({name, required_argument, nullptr, oQtOption});
+  for (const char* name : kQtOptionsWithValue)
+    syntax.longOptions.push_back({name, required_argument, nullptr, oQtOption});
   for (const char* name : kQtOptionsAlone) syntax.longOptions.push_back({name, no_argument, nullptr, oQtOption});
   return syntax;
 }
@@ -39,12 +50,17 @@ TWindowCommandLine ParseWindowCommandLine(int argc, const char* const argv[], co
   try {
     const auto syntax = WindowSyntax(program == "qvdemo");
     const std::vector<std::string> operands = ParseCommandLine(argc, argv, syntax, [&](int id, const char*) {
-      if (id == oHelp) line.help = true;
-      else if (id == oVersion) line.version = true;
-      else if (id == oFast) line.fast = true;
+      if (id == oHelp)
+        line.help = true;
+      else if (id == oVersion)
+        line.version = true;
+      else if (id == oFast)
+        line.fast = true;
     });
-    if (operands.size() > 1) line.error = "one update file only, not '" + operands[1] + "' as well";
-    else if (!operands.empty()) line.file = operands.front();
+    if (operands.size() > 1)
+      line.error = "one update file only, not '" + operands[1] + "' as well";
+    else if (!operands.empty())
+      line.file = operands.front();
   } catch (const EUsageError& e) {
     line.error = e.what();
   }
@@ -54,13 +70,13 @@ TWindowCommandLine ParseWindowCommandLine(int argc, const char* const argv[], co
 std::string WindowUsage(const std::string& program) {
   // The demo is not the loader: it says what it is and what it loads into.
   const std::string summary =
-      program == "qvdemo"
-          ? "Демонстрация загрузчика ПО в БК ВЕЛТ серии QV: окно qvloader с ещё одним портом,\n"
-            "\"Симулятор\" (имитация БК), чтобы загрузку можно было посмотреть без устройства.\n"
-          : "Загрузчик ПО в БК ВЕЛТ серии QV: окно, которое записывает файл обновления в БК\n"
-            "через последовательный порт.\n";
+      program == "qvdemo" ? "Демонстрация загрузчика ПО в БК ВЕЛТ серии QV: окно qvloader с ещё одним портом,\n"
+                            "\"Симулятор\" (имитация БК), чтобы загрузку можно было посмотреть без устройства.\n"
+                          : "Загрузчик ПО в БК ВЕЛТ серии QV: окно, которое записывает файл обновления в БК\n"
+                            "через последовательный порт.\n";
   const bool demo = program == "qvdemo";
-  return "Использование: " + program + (demo ? " [--fast]" : "") + " [ФАЙЛ.qv]\n"
+  return "Использование: " + program + (demo ? " [--fast]" : "") +
+         " [ФАЙЛ.qv]\n"
          "\n" +
          summary +
          "\n"

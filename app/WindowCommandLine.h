@@ -26,5 +26,4 @@ std::string MissingDisplayReason(int argc, const char* const argv[]);
 // Answers --help, --version and usage errors, and refuses to start without a
 // display, where the user sees it (WindowSystem::ShowText). Returns the exit status when the program
 // is to end here, or -1 to go on and open the window.
-int AnswerWithoutWindow(const std::string& program, const TWindowCommandLine& line, int argc,
-                        const char* const argv[]);
+int AnswerWithoutWindow(const std::string& program, const TWindowCommandLine& line, int argc, const char* const argv[]);

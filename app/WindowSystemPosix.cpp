@@ -36,7 +36,9 @@ std::string CoreFileName(const QString& name) { return QFile::encodeName(name).t
 
 QString FromCoreFileName(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
 
-std::string DisplayNote() { return "Окну нужен графический сеанс (X11 или Wayland). Без экрана файл загружает qvflash.\n"; }
+std::string DisplayNote() {
+  return "Окну нужен графический сеанс (X11 или Wayland). Без экрана файл загружает qvflash.\n";
+}
 
 void ShowText(const std::string&, std::FILE* stream, const std::string& text) {
   std::fputs(text.c_str(), stream);

@@ -47,8 +47,8 @@ void ShowText(const std::string& program, std::FILE* stream, const std::string& 
     return;
   // Started from a command prompt: its console.
   if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
-    const HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, 0, nullptr);
+    const HANDLE console =
+        ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     const bool written = console != INVALID_HANDLE_VALUE && WriteAll(console, text);
     if (console != INVALID_HANDLE_VALUE) ::CloseHandle(console);
     ::FreeConsole();

@@ -13,9 +13,12 @@ std::mutex getoptMutex;
 // options take one dash), exactly or by a unique prefix; null for none.
 const option* NamedLongOption(const char* arg, const TCommandLineSyntax& syntax) {
   std::string_view text = arg ? arg : "";
-  if (text.substr(0, 2) == "--") text.remove_prefix(2);
-  else if (syntax.longOnly && text.size() > 2 && text[0] == '-') text.remove_prefix(1);
-  else return nullptr;
+  if (text.substr(0, 2) == "--")
+    text.remove_prefix(2);
+  else if (syntax.longOnly && text.size() > 2 && text[0] == '-')
+    text.remove_prefix(1);
+  else
+    return nullptr;
   text = text.substr(0, text.find('='));
   const option* found = nullptr;
   int prefixed = 0;
@@ -32,7 +35,8 @@ std::string Candidates(std::string_view written, const std::vector<option>& long
   std::string names;
   int count = 0;
   for (const option& o : longOptions)
-    if (std::string_view(o.name).substr(0, stem.size()) == stem) names += (count++ == 0 ? "--" : ", --") + std::string(o.name);
+    if (std::string_view(o.name).substr(0, stem.size()) == stem)
+      names += (count++ == 0 ? "--" : ", --") + std::string(o.name);
   return count > 1 ? names : "";
 }
 

@@ -17,8 +17,8 @@ public:
 };
 
 struct TCommandLineSyntax {
-  const char* shortOptions = "";        // getopt's string, e.g. "p:t:qvh"
-  std::vector<option> longOptions;      // without the closing all-zero entry
+  const char* shortOptions = "";    // getopt's string, e.g. "p:t:qvh"
+  std::vector<option> longOptions;  // without the closing all-zero entry
   // Long options may also be written with one dash ("-platform"), as Qt's
   // are; a single letter that is a short option stays one.
   bool longOnly = false;

@@ -8,8 +8,7 @@
 TImageTable::TImageTable() : cells_(static_cast<std::size_t>(ColCount) * StoredRows) {}
 
 void TImageTable::ThrowOutside(int col, int row) {
-  throw std::out_of_range("cell (" + std::to_string(col) + ", " + std::to_string(row) +
-                          ") is outside the image table");
+  throw std::out_of_range("cell (" + std::to_string(col) + ", " + std::to_string(row) + ") is outside the image table");
 }
 
 namespace {

@@ -10,8 +10,8 @@
 class TImageTable {
 public:
   static constexpr int ColCount = 17;
-  static constexpr int RowCount = 4097;     // displayed rows 0..4096
-  static constexpr int TailRow = 4097;      // held, not displayed
+  static constexpr int RowCount = 4097;  // displayed rows 0..4096
+  static constexpr int TailRow = 4097;   // held, not displayed
   static constexpr int StoredRows = TailRow + 1;
 
   TImageTable();

@@ -62,12 +62,15 @@ std::optional<TUpdateFileFault> LineFault(std::string_view line, int number) {
       return TUpdateFileFault{number, column, "the line ends after " + std::to_string(i) + " characters instead of 32",
                               TUpdateFileFaultKind::LineTooShort, c};
     if (IsSentLine(number) && !IsHexDigit(c))
-      return TUpdateFileFault{number, column, Shown(c) + " is not a hexadecimal digit", TUpdateFileFaultKind::NotHexDigit, c};
+      return TUpdateFileFault{number, column, Shown(c) + " is not a hexadecimal digit",
+                              TUpdateFileFaultKind::NotHexDigit, c};
   }
   const char end = line[kLineChars];
-  if (end == '\n') return TUpdateFileFault{number, 33, "an LF without CR ends the line", TUpdateFileFaultKind::LfWithoutCr, end};
+  if (end == '\n')
+    return TUpdateFileFault{number, 33, "an LF without CR ends the line", TUpdateFileFaultKind::LfWithoutCr, end};
   if (end != '\r')
-    return TUpdateFileFault{number, 33, "the line is longer than 32 characters", TUpdateFileFaultKind::LineTooLong, end};
+    return TUpdateFileFault{number, 33, "the line is longer than 32 characters", TUpdateFileFaultKind::LineTooLong,
+                            end};
   if (line[kLineChars + 1] != '\n')
     return TUpdateFileFault{number, 34, "a CR without LF ends the line", TUpdateFileFaultKind::CrWithoutLf,
                             line[kLineChars + 1]};

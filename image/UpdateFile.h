@@ -37,6 +37,7 @@ enum class TUpdateFileOutcome {
 // 8194 lines of exactly 32 characters and CR LF, hex digits (either case) in
 // every line that is sent. The two tail lines (4097 and 8194) are never sent,
 // so there only the shape counts.
+// clang-format off
 enum class TUpdateFileFaultKind {
   NotHexDigit,   // Character stands where a hexadecimal digit must
   LineTooShort,  // the line ends at Column, before its 32nd character
@@ -45,6 +46,7 @@ enum class TUpdateFileFaultKind {
   CrWithoutLf,   // CR not followed by LF
   FileTooShort,  // the text ends before line Line
 };
+// clang-format on
 
 struct TUpdateFileFault {
   int Line = 0;      // from 1

@@ -14,8 +14,8 @@
 class TFakeDevices {
 public:
   TFakeDevices() {
-    root_ = std::filesystem::temp_directory_path() / ("qv-fake-devices-" + std::to_string(::getpid()) + "-" +
-                                                       std::to_string(counter_++));
+    root_ = std::filesystem::temp_directory_path() /
+            ("qv-fake-devices-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "sys" / "class" / "tty");
     std::filesystem::create_directories(root_ / "dev");

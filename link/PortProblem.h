@@ -8,6 +8,7 @@
 
 #include "PortList.h"
 
+// clang-format off
 enum class TPortProblemKind {
   None,              // nothing a user can fix is known
   PermissionDenied,  // the device file is not open to this user
@@ -15,6 +16,7 @@ enum class TPortProblemKind {
   NotSerialPort,     // the name is there but no serial port (a plain file, a Unix socket)
   NotFound,          // no device under that name, or no hardware (or no working driver) behind it
 };
+// clang-format on
 
 struct TPortProblem {
   TPortProblemKind kind = TPortProblemKind::None;

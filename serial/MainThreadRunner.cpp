@@ -56,8 +56,10 @@ void HandleUncaughtException(std::exception_ptr error) {
 
 void HandleUncaughtException(const std::shared_ptr<TMainThreadRunner>& given, std::exception_ptr error) {
   auto runner = given ? given : MainThreadRunner();
-  if (runner) runner->HandleUncaught(std::move(error));
-  else HandleUncaughtException(std::move(error));
+  if (runner)
+    runner->HandleUncaught(std::move(error));
+  else
+    HandleUncaughtException(std::move(error));
 }
 
 void TMainThreadRunner::SetUncaughtExceptionHandler(TUncaughtExceptionHandler handler) {

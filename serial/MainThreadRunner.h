@@ -113,7 +113,7 @@ private:
   int ServeWatches(Clock::time_point until);
 
   std::unique_ptr<SerialSystem::TWaitEvent> wake_;  // a call is queued, or Wake()
-  std::mutex mutex_;                             // queue_, shutdown_
+  std::mutex mutex_;                                // queue_, shutdown_
   std::deque<std::function<void()>> queue_;
   bool shutdown_ = false;
   std::map<std::uint64_t, TWatch> watches_;  // main thread only

@@ -75,4 +75,3 @@ private:
   std::int32_t UpdateCount_ = 0;
   TChangeHandler ChangeHandler_;
 };
-

@@ -30,7 +30,8 @@ void TCustomSerialPort::WatchDevice(bool on) {
   // Line events the device shows apart, or looks for them on a timer; a look reads the input too.
   const int period = Device_->LineEventPeriodMs();
   if (!LineWatch_ && (Device_->LineEventHandle().Valid() || period > 0))
-    LineWatch_ = runner->Watch(Device_->LineEventHandle(), [this] { DeviceReady(); }, period);
+    LineWatch_ = runner->Watch(
+        Device_->LineEventHandle(), [this] { DeviceReady(); }, period);
 }
 
 bool TCustomSerialPort::TakeArrived() {

@@ -38,9 +38,8 @@ bool IsNameFormat(const std::string& name) {
 }  // namespace
 
 std::uint32_t EventFlag(TSerialEvent event) {
-  static constexpr std::uint32_t flags[] = {EV_BREAK,    EV_CTS,    EV_DSR,    EV_ERR,    EV_RING,
-                                            EV_RLSD,     EV_RXCHAR, EV_TXEMPTY, EV_RXFLAG, EV_PERR,
-                                            EV_RX80FULL, EV_EVENT1, EV_EVENT2};
+  static constexpr std::uint32_t flags[] = {EV_BREAK,   EV_CTS,    EV_DSR,  EV_ERR,      EV_RING,   EV_RLSD,  EV_RXCHAR,
+                                            EV_TXEMPTY, EV_RXFLAG, EV_PERR, EV_RX80FULL, EV_EVENT1, EV_EVENT2};
   return flags[static_cast<int>(event)];
 }
 
@@ -103,7 +102,9 @@ void TCustomSerialPort::SetRefused(T& field, T v) {
 
 void TCustomSerialPort::SetPortNum(TPortInt v) { SetRefused(PortNum_, v); }
 void TCustomSerialPort::SetDeviceName(const std::string& v) { SetRefused(DeviceName_, v); }
-void TCustomSerialPort::SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner) { SetRefused(Runner_, std::move(runner)); }
+void TCustomSerialPort::SetMainThreadRunner(std::shared_ptr<TMainThreadRunner> runner) {
+  SetRefused(Runner_, std::move(runner));
+}
 void TCustomSerialPort::SetMonitorEvents(TSerialEvents v) { SetRefused(MonitorEvents_, v); }
 void TCustomSerialPort::SetDirectWrite(bool v) { SetRefused(DirectWrite_, v); }
 void TCustomSerialPort::SetUpdateDCB(bool v) { SetRefused(UpdateDCB_, v); }
@@ -309,7 +310,8 @@ int TCustomSerialPort::WriteBytes(const void* Buffer, int Count) {
 
 int TCustomSerialPort::DirectWriteBytes(const void* Buffer, int Count) {
   const auto* bytes = static_cast<const std::uint8_t*>(Buffer);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, Buffers_.ReadTimeout()));
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, Buffers_.ReadTimeout()));
   std::uint32_t sent = 0;
   while (sent < static_cast<std::uint32_t>(Count)) {
     std::uint32_t done = 0;
@@ -337,6 +339,7 @@ void TCustomSerialPort::SetDtrLine(bool Value) {
   if (FlowControl_.ControlDtr() == dtrHandshake)
     throw ESerialPortError("DTR line updates not allowed when flowcontrol is set to Handshake.");
   if (!IsOpen()) return;
-  CheckCommResult(Device_->LineFunction(Value ? SerialSystem::TLineFunction::SetDtr : SerialSystem::TLineFunction::ClearDtr),
-                  "Error calling comm function (%d), %s");
+  CheckCommResult(
+      Device_->LineFunction(Value ? SerialSystem::TLineFunction::SetDtr : SerialSystem::TLineFunction::ClearDtr),
+      "Error calling comm function (%d), %s");
 }

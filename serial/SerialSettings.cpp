@@ -1,9 +1,8 @@
 #include "SerialSettings.h"
 
 std::int32_t BaudrateValue(TBaudrate rate) {
-  static constexpr std::int32_t rates[] = {0,     110,   300,   600,    1200,   2400,
-                                           4800,  9600,  14400, 19200,  38400,  56000,
-                                           57600, 115200, 128000, 256000};
+  static constexpr std::int32_t rates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
+                                           14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
   return rates[static_cast<int>(rate)];
 }
 

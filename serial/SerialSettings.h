@@ -8,20 +8,24 @@
 #include "EnumSet.h"
 #include "SerialClasses.h"
 
+// clang-format off
 enum TBaudrate {
   brUser, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
   br38400, br56000, br57600, br115200, br128000, br256000
 };
+// clang-format on
 enum TParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TDatabits { db4, db5, db6, db7, db8 };
 enum TStopbits { sb1, sb15, sb2 };
 enum TSerialOption { coErrorChar, coNullStrip, coParityCheck };
 enum TControlDtr { dtrDisabled, dtrEnabled, dtrHandshake };
 enum TControlRts { rtsDisabled, rtsEnabled, rtsHandshake, rtsToggle };
+// clang-format off
 enum TSerialEvent {
   ceBreak, ceCts, ceDsr, ceError, ceRing, ceRlsd, ceRxChar, ceTxEmpty, ceRxFlag, cePErr,
   ceRx80Full, ceEvent1, ceEvent2
 };
+// clang-format on
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
 using TIntW = std::int32_t;

@@ -11,8 +11,8 @@
 #include "SessionLinks.h"
 #include "SessionState.h"
 
-inline constexpr int DataFlashBlocks = 512;    // 128-byte blocks of the data-flash region
-inline constexpr int ProgramPages = 120;       // 512-byte pages of program memory that are sent
+inline constexpr int DataFlashBlocks = 512;  // 128-byte blocks of the data-flash region
+inline constexpr int ProgramPages = 120;     // 512-byte pages of program memory that are sent
 inline constexpr int ProgramPhaseFrames = ProgramPages * 5;
 inline constexpr std::uint8_t HandshakeAck[3] = {0x55, 0x33, 0xCC};
 inline constexpr std::uint8_t CompletionCommand[3] = {0x99, 0x33, 0xCC};

@@ -44,8 +44,8 @@ void ConvertSpacedPairs(std::string_view text, std::vector<std::uint8_t>& frame)
 std::vector<std::uint8_t> ConvertCommandText(std::string_view text) {
   std::vector<std::uint8_t> frame;
   if (!ConvertPlainPairs(text, frame)) ConvertSpacedPairs(text, frame);
-  if (frame.size() > 255) throw EConvertError("Command text of " + std::to_string(frame.size()) +
-                                               " bytes is longer than a frame can be");
+  if (frame.size() > 255)
+    throw EConvertError("Command text of " + std::to_string(frame.size()) + " bytes is longer than a frame can be");
   return frame;
 }
 

@@ -11,7 +11,7 @@ class ISessionPort {
 public:
   virtual ~ISessionPort() = default;
   virtual void SetDeviceName(const std::string& name) = 0;
-  virtual void Open() = 0;   // throws on failure
+  virtual void Open() = 0;  // throws on failure
   // Closing a closed port does nothing. True when every byte written since
   // Open was handed to the device before it closed.
   virtual bool Close() = 0;
@@ -26,9 +26,9 @@ public:
 class ISessionPanes {
 public:
   virtual ~ISessionPanes() = default;
-  virtual std::string SelectedPortName() const = 0;           // ComboBox1
-  virtual void SetStatusText(const std::string& text) = 0;    // Label2
-  virtual void ClearDebugLog() = 0;                           // Memo1
+  virtual std::string SelectedPortName() const = 0;         // ComboBox1
+  virtual void SetStatusText(const std::string& text) = 0;  // Label2
+  virtual void ClearDebugLog() = 0;                         // Memo1
   virtual void AppendDebugLog(const std::string& line) = 0;
   virtual void SetCommandListing(std::vector<std::string> lines) = 0;  // Memo2: cleared, then these lines
   // Panes that only count the listing's lines are given as many empty ones:
@@ -41,7 +41,7 @@ public:
   virtual void SetGaugeMax(int value) = 0;                     // ProgressBar1.MaxValue
   virtual void SetGaugeProgress(int value) = 0;                // ProgressBar1.Progress (clamped by the gauge)
   virtual int GaugeProgress() const = 0;
-  virtual void SetResponseLamp(bool on) = 0;                   // LedIndicator1.Checked
-  virtual bool SwitchChecked() const = 0;                      // ColorButton4.Checked
-  virtual void SetSwitchChecked(bool on) = 0;                  // raises no click
+  virtual void SetResponseLamp(bool on) = 0;   // LedIndicator1.Checked
+  virtual bool SwitchChecked() const = 0;      // ColorButton4.Checked
+  virtual void SetSwitchChecked(bool on) = 0;  // raises no click
 };

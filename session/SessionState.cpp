@@ -18,8 +18,7 @@ std::string FormatHexBytes(const std::uint8_t* bytes, std::size_t count) {
 std::uint8_t ResponseByte(const std::string& response, int i) {
   const std::size_t at = 3 * static_cast<std::size_t>(i) + 1;
   // Too short: there are no digits to convert, which fails like any bad digit text.
-  const std::string_view digits =
-      at < response.size() ? std::string_view(response).substr(at, 2) : std::string_view();
+  const std::string_view digits = at < response.size() ? std::string_view(response).substr(at, 2) : std::string_view();
   if (digits.size() < 2) throw EConvertError("'$" + std::string(digits) + "' is not a valid integer value");
   return static_cast<std::uint8_t>(HexToInt(digits));
 }

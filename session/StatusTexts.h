@@ -15,8 +15,8 @@ inline constexpr const char* kCompletionNotSent = "Связь с БК потер
 inline constexpr const char* kLinkLost = "Связь с БК потеряна";
 
 inline constexpr std::array<const char*, 8> kSessionStatusTexts = {
-    kLinkSetUp, kLinkEstablished, kLoadingDataFlash, kLoadingProgram, kLoadingDone, kEmptyResponse,
-    kCompletionNotSent, kLinkLost};
+    kLinkSetUp,   kLinkEstablished, kLoadingDataFlash,  kLoadingProgram,
+    kLoadingDone, kEmptyResponse,   kCompletionNotSent, kLinkLost};
 
 // A file that is not a well-formed update file: the message box, then the status line.
 inline constexpr const char* kRefusedFile = "Неверный файл, проверьте файл или обновите программу загрузки";

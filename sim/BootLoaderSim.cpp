@@ -19,8 +19,8 @@ std::string Hex(std::uint32_t v, int digits) { return IntToHex(v, digits); }
 }  // namespace
 
 bool TSimResult::Complete() const {
-  return InOrder && CompletionSeen && FramesReceived == TBootLoaderSim::kTotalFrames &&
-         DataFlashBlocks == 512 && PageSelects == 120 && ProgramBlocks == 480;
+  return InOrder && CompletionSeen && FramesReceived == TBootLoaderSim::kTotalFrames && DataFlashBlocks == 512 &&
+         PageSelects == 120 && ProgramBlocks == 480;
 }
 
 void TBootLoaderSim::ExpectedFrame(int k, std::uint8_t& command, std::uint16_t& address) {
@@ -45,7 +45,8 @@ std::vector<std::uint8_t> TBootLoaderSim::ExpectedFrameBytes(const TImage& image
   const TImageTable& table = cmd == 0x66 ? image.StringGrid2 : image.StringGrid1;
   const int offset = cmd == 0x66 ? address * 16 : address;
   for (int i = 0; i < 128; ++i)
-    frame.push_back(static_cast<std::uint8_t>(HexToInt(table.Cell(ColumnOfOffset(offset + i), RowOfOffset(offset + i)))));
+    frame.push_back(
+        static_cast<std::uint8_t>(HexToInt(table.Cell(ColumnOfOffset(offset + i), RowOfOffset(offset + i)))));
   return frame;
 }
 
@@ -285,15 +286,17 @@ void TBootLoaderSim::Frames() {
         while (at < rx.size()) {
           const std::uint8_t cmd = rx[at];
           int need = 1;
-          if (cmd == 0x66 || cmd == 0x22) need = kBlockFrame;
-          else if (cmd == 0x11 || cmd == 0x99) need = 3;
+          if (cmd == 0x66 || cmd == 0x22)
+            need = kBlockFrame;
+          else if (cmd == 0x11 || cmd == 0x99)
+            need = 3;
           if (rx.size() - at < static_cast<std::size_t>(need)) break;
           if (need == 1) {
             std::lock_guard lock(mutex_);
             if (result_.InOrder) {
               result_.InOrder = false;
-              result_.FirstMismatch = "unexpected byte " + Hex(cmd, 2) + " after frame " +
-                                      std::to_string(result_.FramesReceived);
+              result_.FirstMismatch =
+                  "unexpected byte " + Hex(cmd, 2) + " after frame " + std::to_string(result_.FramesReceived);
             }
           } else {
             HandleFrame(rx.data() + at, need);
@@ -345,9 +348,10 @@ void TBootLoaderSim::HandleFrame(const std::uint8_t* frame, int length) {
     if (frameNumber <= kTotalFrames) ExpectedFrame(frameNumber - 1, wantCmd, wantAddress);
     if (result_.InOrder && (cmd != wantCmd || address != wantAddress)) {
       result_.InOrder = false;
-      result_.FirstMismatch = "frame " + std::to_string(frameNumber) + ": expected " +
-                              (frameNumber <= kTotalFrames ? Hex(wantCmd, 2) + " " + Hex(wantAddress, 4) : "completion") +
-                              ", received " + Hex(cmd, 2) + " " + Hex(address, 4);
+      result_.FirstMismatch =
+          "frame " + std::to_string(frameNumber) + ": expected " +
+          (frameNumber <= kTotalFrames ? Hex(wantCmd, 2) + " " + Hex(wantAddress, 4) : "completion") + ", received " +
+          Hex(cmd, 2) + " " + Hex(address, 4);
     }
     if (length == kBlockFrame) {
       TImageTable& table = cmd == 0x66 ? result_.Received->StringGrid2 : result_.Received->StringGrid1;

@@ -23,11 +23,11 @@
 
 enum class TSimFault {
   None,
-  WrongSum,    // the first block frame from FaultFrame on gets a wrong sum
-  MissingAA,   // the first page select from FaultFrame on is not acknowledged
-  Garbage,     // frame FaultFrame gets 40 meaningless bytes instead of its response
-  Silence,     // frame FaultFrame gets no response
-  HangUp,      // the device hangs up after receiving frame FaultFrame
+  WrongSum,   // the first block frame from FaultFrame on gets a wrong sum
+  MissingAA,  // the first page select from FaultFrame on is not acknowledged
+  Garbage,    // frame FaultFrame gets 40 meaningless bytes instead of its response
+  Silence,    // frame FaultFrame gets no response
+  HangUp,     // the device hangs up after receiving frame FaultFrame
   // The device answers frame FaultFrame and hangs up at once, taking only
   // what has already arrived (the completion command, when the loader was quick).
   HangUpAfterAnswer,
@@ -36,40 +36,40 @@ enum class TSimFault {
 struct TSimResult;
 
 struct TSimOptions {
-  int Baud = 0;                // >0: bytes take their wire time (10 bits) in both directions
-  int Chunk = 0;               // >0: responses go out in pieces of this many bytes
-  bool RandomChunks = false;   // pieces of 1..Chunk bytes, chosen at random
-  std::uint32_t Seed = 1;      // for random pieces and garbage
+  int Baud = 0;               // >0: bytes take their wire time (10 bits) in both directions
+  int Chunk = 0;              // >0: responses go out in pieces of this many bytes
+  bool RandomChunks = false;  // pieces of 1..Chunk bytes, chosen at random
+  std::uint32_t Seed = 1;     // for random pieces and garbage
   TSimFault Fault = TSimFault::None;
-  int FaultFrame = 1;          // frames counted from 1 over the whole load
-  bool Regreet = false;        // after the loader closes without completing, greet the next opening
-  int Devices = 1;             // devices played in a row: after a completion the next one greets
-                               // once the loader has closed the port and opened it again
+  int FaultFrame = 1;    // frames counted from 1 over the whole load
+  bool Regreet = false;  // after the loader closes without completing, greet the next opening
+  int Devices = 1;       // devices played in a row: after a completion the next one greets
+                         // once the loader has closed the port and opened it again
   // Called on the device thread when a device has received the completion
   // command, with that device's result (the image is its own).
   std::function<void(const TSimResult&)> OnDeviceDone;
-  int GreetDelayMs = 20;       // pause between the loader's opening and the first greeting
-  int GreetIntervalMs = 250;   // greet again after this much silence
-  std::string LinkPath;        // also make a symbolic link to the device here
+  int GreetDelayMs = 20;      // pause between the loader's opening and the first greeting
+  int GreetIntervalMs = 250;  // greet again after this much silence
+  std::string LinkPath;       // also make a symbolic link to the device here
 };
 
 struct TSimResult {
-  int Cycles = 0;               // greeting cycles started (loader openings)
-  int Devices = 0;              // devices that received the completion command (all cycles)
-  int DevicesComplete = 0;      // of those, the ones that received every block in order
-  int Greetings = 0;            // 0x55 greetings sent in the last cycle
-  bool HandshakeDone = false;   // 0x55 0x33 0xCC came and 0xAA went out
-  int FramesReceived = 0;       // frames of the last cycle, completion not counted
-  int DataFlashBlocks = 0;      // 0x66 frames
-  int PageSelects = 0;          // 0x11 frames
-  int ProgramBlocks = 0;        // 0x22 frames
-  bool InOrder = true;          // every frame so far was the one expected next
-  std::string FirstMismatch;    // what broke the order first, if anything did
-  bool CompletionSeen = false;  // 0x99 0x33 0xCC came
+  int Cycles = 0;                                        // greeting cycles started (loader openings)
+  int Devices = 0;                                       // devices that received the completion command (all cycles)
+  int DevicesComplete = 0;                               // of those, the ones that received every block in order
+  int Greetings = 0;                                     // 0x55 greetings sent in the last cycle
+  bool HandshakeDone = false;                            // 0x55 0x33 0xCC came and 0xAA went out
+  int FramesReceived = 0;                                // frames of the last cycle, completion not counted
+  int DataFlashBlocks = 0;                               // 0x66 frames
+  int PageSelects = 0;                                   // 0x11 frames
+  int ProgramBlocks = 0;                                 // 0x22 frames
+  bool InOrder = true;                                   // every frame so far was the one expected next
+  std::string FirstMismatch;                             // what broke the order first, if anything did
+  bool CompletionSeen = false;                           // 0x99 0x33 0xCC came
   std::chrono::steady_clock::time_point CompletionAt{};  // when it came
   bool FaultInjected = false;
-  bool LoaderClosed = false;    // the loader closed the port (and no new cycle began)
-  bool HungUp = false;          // the device hung up (fault)
+  bool LoaderClosed = false;  // the loader closed the port (and no new cycle began)
+  bool HungUp = false;        // the device hung up (fault)
   // Both regions as received: StringGrid1 program memory, StringGrid2 data
   // flash; cells that no frame wrote read "FF", as erased flash does.
   std::shared_ptr<TImage> Received;

@@ -16,7 +16,7 @@
 using TColor = std::uint32_t;
 
 constexpr TColor RGB(int r, int g, int b) {
-    return static_cast<TColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
+  return static_cast<TColor>((r & 0xFF) | ((g & 0xFF) << 8) | ((b & 0xFF) << 16));
 }
 constexpr int GetRValue(TColor c) { return static_cast<int>(c & 0xFF); }
 constexpr int GetGValue(TColor c) { return static_cast<int>((c >> 8) & 0xFF); }

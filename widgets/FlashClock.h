@@ -19,74 +19,74 @@ class TBinaryControl;
 
 class FlashClock {
 public:
-    static constexpr int kPeriodMs = 50;
+  static constexpr int kPeriodMs = 50;
 
-    static FlashClock& Instance();
+  static FlashClock& Instance();
 
-    FlashClock(const FlashClock&) = delete;
-    FlashClock& operator=(const FlashClock&) = delete;
+  FlashClock(const FlashClock&) = delete;
+  FlashClock& operator=(const FlashClock&) = delete;
 
-    void RegisterFlash(TBinaryControl* control, std::uint32_t mask);
-    void UnregisterFlash(TBinaryControl* control);
+  void RegisterFlash(TBinaryControl* control, std::uint32_t mask);
+  void UnregisterFlash(TBinaryControl* control);
 
-    // One tick on the calling thread (the user-interface thread): increment
-    // the counter, then deliver the changed phases. The timer thread does the
-    // same by posting to the user-interface thread; tests call it directly.
-    void Tick();
+  // One tick on the calling thread (the user-interface thread): increment
+  // the counter, then deliver the changed phases. The timer thread does the
+  // same by posting to the user-interface thread; tests call it directly.
+  void Tick();
 
-    // The timer thread. Start needs a running Qt application to post to and
-    // does nothing without one; Stop waits for the thread to end. The thread
-    // is stopped when the application object goes away.
-    void Start();
-    void Stop();
-    bool Running() const;
-    // True while the timer thread sleeps because nothing flashes (tests wait
-    // for this point rather than for a time).
-    bool Idle() const { return idle_.load(); }
+  // The timer thread. Start needs a running Qt application to post to and
+  // does nothing without one; Stop waits for the thread to end. The thread
+  // is stopped when the application object goes away.
+  void Start();
+  void Stop();
+  bool Running() const;
+  // True while the timer thread sleeps because nothing flashes (tests wait
+  // for this point rather than for a time).
+  bool Idle() const { return idle_.load(); }
 
-    // Controls call this when they are created. Tests turn it off to drive
-    // the clock by hand.
-    void AutoStart();
-    void SetAutoStart(bool on);
+  // Controls call this when they are created. Tests turn it off to drive
+  // the clock by hand.
+  void AutoStart();
+  void SetAutoStart(bool on);
 
-    std::uint32_t Counter() const { return counter_.load(); }
-    void SetCounter(std::uint32_t value) { counter_.store(value); }
+  std::uint32_t Counter() const { return counter_.load(); }
+  void SetCounter(std::uint32_t value) { counter_.store(value); }
 
-    // The system's millisecond tick used when a control registers.
-    void SetMillisecondSource(std::function<std::uint32_t()> source);
+  // The system's millisecond tick used when a control registers.
+  void SetMillisecondSource(std::function<std::uint32_t()> source);
 
-    bool IsRegistered(const TBinaryControl* control) const;
-    std::size_t RegisteredCount() const;
-    std::size_t Capacity() const;
+  bool IsRegistered(const TBinaryControl* control) const;
+  std::size_t RegisteredCount() const;
+  std::size_t Capacity() const;
 
 private:
-    FlashClock() = default;
-    ~FlashClock();
+  FlashClock() = default;
+  ~FlashClock();
 
-    struct Entry {
-        TBinaryControl* control;
-        QPointer<TBinaryControl> guard;
-        std::uint32_t mask;
-        std::uint32_t lastSeen;
-    };
+  struct Entry {
+    TBinaryControl* control;
+    QPointer<TBinaryControl> guard;
+    std::uint32_t mask;
+    std::uint32_t lastSeen;
+  };
 
-    void Deliver();
-    // True when a registered control's phase differs from the counter's.
-    bool PhaseChangeDue() const;
-    void ThreadMain();
-    std::uint32_t NowMs() const;
+  void Deliver();
+  // True when a registered control's phase differs from the counter's.
+  bool PhaseChangeDue() const;
+  void ThreadMain();
+  std::uint32_t NowMs() const;
 
-    mutable std::mutex registryMutex_;
-    std::vector<Entry> registry_;
-    std::function<std::uint32_t()> millis_;
+  mutable std::mutex registryMutex_;
+  std::vector<Entry> registry_;
+  std::function<std::uint32_t()> millis_;
 
-    std::atomic<std::uint32_t> counter_{0};
-    std::atomic<bool> applyPending_{false};
-    std::atomic<bool> autoStart_{true};
-    std::atomic<bool> idle_{false};
+  std::atomic<std::uint32_t> counter_{0};
+  std::atomic<bool> applyPending_{false};
+  std::atomic<bool> autoStart_{true};
+  std::atomic<bool> idle_{false};
 
-    mutable std::mutex threadMutex_;
-    std::condition_variable stopSignal_;
-    bool stopRequested_ = false;
-    std::thread thread_;
+  mutable std::mutex threadMutex_;
+  std::condition_variable stopSignal_;
+  bool stopRequested_ = false;
+  std::thread thread_;
 };

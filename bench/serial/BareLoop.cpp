@@ -81,9 +81,12 @@ int main(int argc, char** argv) {
   TSimOptions options;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--simulate")) simulate = true;
-    else if (!std::strcmp(argv[i], "--baud") && i + 1 < argc) options.Baud = std::atoi(argv[++i]);
-    else positional.emplace_back(argv[i]);
+    if (!std::strcmp(argv[i], "--simulate"))
+      simulate = true;
+    else if (!std::strcmp(argv[i], "--baud") && i + 1 < argc)
+      options.Baud = std::atoi(argv[++i]);
+    else
+      positional.emplace_back(argv[i]);
   }
   if (positional.size() != (simulate ? 1u : 2u)) {
     std::fprintf(stderr, "usage: bare_loop [--simulate [--baud N]] [DEVICE] FILE.qv\n");

@@ -48,9 +48,9 @@ double Median(std::vector<double> v) {
 
 struct TRun {
   bool ok = false;
-  double loadS = 0;  // greeting to last acknowledgement, as the loader reports it
-  double wallS = 0;  // the loader's whole run, start to exit
-  double cpuS = 0;   // user + system time of the loader
+  double loadS = 0;         // greeting to last acknowledgement, as the loader reports it
+  double wallS = 0;         // the loader's whole run, start to exit
+  double cpuS = 0;          // user + system time of the loader
   double turnaroundUs = 0;  // median, as the device sees it: answer written to next frame read
   std::string output;
 };
@@ -116,12 +116,18 @@ int main(int argc, char** argv) {
   bool apart = false;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
-    if (opt == "--runs") runs = std::max(1, std::atoi(argv[i + 1]));
-    else if (opt == "--paced") paced = std::atoi(argv[i + 1]);
-    else if (opt == "--file") file = argv[i + 1];
-    else if (opt == "--qvflash") qvflash = argv[i + 1];
-    else if (opt == "--bare") bare = argv[i + 1];
-    else if (opt == "--only") only = argv[i + 1];
+    if (opt == "--runs")
+      runs = std::max(1, std::atoi(argv[i + 1]));
+    else if (opt == "--paced")
+      paced = std::atoi(argv[i + 1]);
+    else if (opt == "--file")
+      file = argv[i + 1];
+    else if (opt == "--qvflash")
+      qvflash = argv[i + 1];
+    else if (opt == "--bare")
+      bare = argv[i + 1];
+    else if (opt == "--only")
+      only = argv[i + 1];
     else if (const std::string value = argv[i + 1]; opt == "--cpus" && (value == "free" || value == "apart"))
       apart = value == "apart";
     else {
@@ -131,8 +137,8 @@ int main(int argc, char** argv) {
   }
   if (runs == 0) runs = paced > 0 ? 1 : 15;
   std::string sample;
-  if (file.empty()) file = sample = WriteUpdateFile("/tmp/qv-load-vs-bare-" + std::to_string(::getpid()) + ".qv",
-                                                    MakeSampleImage(5));
+  if (file.empty())
+    file = sample = WriteUpdateFile("/tmp/qv-load-vs-bare-" + std::to_string(::getpid()) + ".qv", MakeSampleImage(5));
   TSimOptions options;
   options.Baud = paced;
 
@@ -157,8 +163,9 @@ int main(int argc, char** argv) {
       s.cpu.push_back(run.cpuS);
       s.turnaround.push_back(run.turnaroundUs);
       if (paced > 0) s.share.push_back(100.0 * run.cpuS / run.wallS);
-      std::printf("  round %2d %-8s load %.3f s, whole run %.3f s, CPU %.3f s (%.2f %% of one core), turnaround %.0f us\n",
-                  r + 1, s.name.c_str(), run.loadS, run.wallS, run.cpuS, 100.0 * run.cpuS / run.wallS, run.turnaroundUs);
+      std::printf(
+          "  round %2d %-8s load %.3f s, whole run %.3f s, CPU %.3f s (%.2f %% of one core), turnaround %.0f us\n",
+          r + 1, s.name.c_str(), run.loadS, run.wallS, run.cpuS, 100.0 * run.cpuS / run.wallS, run.turnaroundUs);
       std::fflush(stdout);
     }
   }

@@ -115,11 +115,16 @@ int main(int argc, char** argv) {
   int rounds = 1;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
-    if (opt == "--devices") devices = std::max(1, std::atoi(argv[i + 1]));
-    else if (opt == "--paced") paced = std::max(0, std::atoi(argv[i + 1]));
-    else if (opt == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
-    else if (opt == "--file") file = argv[i + 1];
-    else if (opt == "--qvflash") qvflash = argv[i + 1];
+    if (opt == "--devices")
+      devices = std::max(1, std::atoi(argv[i + 1]));
+    else if (opt == "--paced")
+      paced = std::max(0, std::atoi(argv[i + 1]));
+    else if (opt == "--rounds")
+      rounds = std::max(1, std::atoi(argv[i + 1]));
+    else if (opt == "--file")
+      file = argv[i + 1];
+    else if (opt == "--qvflash")
+      qvflash = argv[i + 1];
     else {
       std::fprintf(stderr, "unknown option %s\n", opt.c_str());
       return 2;

@@ -44,9 +44,12 @@ std::map<int, TThreadCount> Snapshot(pid_t pid) {
     TThreadCount count;
     std::string line;
     while (std::getline(status, line)) {
-      if (line.rfind("Name:", 0) == 0) count.name = line.substr(line.find_first_not_of(" \t", 5));
-      else if (line.rfind("voluntary_ctxt_switches:", 0) == 0) count.voluntary = std::atol(line.c_str() + 24);
-      else if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) count.involuntary = std::atol(line.c_str() + 27);
+      if (line.rfind("Name:", 0) == 0)
+        count.name = line.substr(line.find_first_not_of(" \t", 5));
+      else if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+        count.voluntary = std::atol(line.c_str() + 24);
+      else if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+        count.involuntary = std::atol(line.c_str() + 27);
     }
     if (!count.name.empty()) threads[std::atoi(entry.path().filename().c_str())] = count;
   }
@@ -65,10 +68,14 @@ int main(int argc, char** argv) {
       ++i;
       break;
     }
-    if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::max(1, std::atoi(argv[++i]));
-    else if (!std::strcmp(argv[i], "--settle") && i + 1 < argc) settle = std::max(0, std::atoi(argv[++i]));
-    else if (!std::strcmp(argv[i], "--show")) show = true;
-    else break;
+    if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+      seconds = std::max(1, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--settle") && i + 1 < argc)
+      settle = std::max(0, std::atoi(argv[++i]));
+    else if (!std::strcmp(argv[i], "--show"))
+      show = true;
+    else
+      break;
   }
   if (i >= argc) {
     std::fprintf(stderr, "usage: silent_line_wakeups [--seconds N] [--settle N] [--show] -- COMMAND ARGS...\n");

@@ -15,9 +15,7 @@
 #include "SampleImage.h"
 #include "SerialPort.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char** argv) {
   TSimOptions options;

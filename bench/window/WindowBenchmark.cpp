@@ -101,10 +101,14 @@ TOptions ParseOptions(int argc, char* argv[]) {
                             .lexically_normal()
                             .string();
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--debug-page")) options.debugPage = true;
-    else if (!std::strcmp(argv[i], "--no-qvflash")) options.qvflash = false;
-    else if (!std::strcmp(argv[i], "--qvflash") && i + 1 < argc) options.qvflashPath = argv[++i];
-    else options.loads = std::max(1, std::atoi(argv[i]));
+    if (!std::strcmp(argv[i], "--debug-page"))
+      options.debugPage = true;
+    else if (!std::strcmp(argv[i], "--no-qvflash"))
+      options.qvflash = false;
+    else if (!std::strcmp(argv[i], "--qvflash") && i + 1 < argc)
+      options.qvflashPath = argv[++i];
+    else
+      options.loads = std::max(1, std::atoi(argv[i]));
   }
   return options;
 }
@@ -143,10 +147,11 @@ TFlashRun RunQvflash(const std::string& qvflash, const std::string& file) {
 
 void PrintSeries(const char* name, const std::vector<double>& loadMs, const std::vector<double>& turnaroundUs) {
   if (loadMs.empty()) return;
-  std::printf("  %-8s whole load (greeting to switch off): median %.0f ms, range %.0f .. %.0f ms; "
-              "turnaround (%zu frames): median %.0f us, 99th %.0f us\n",
-              name, Percentile(loadMs, 0.5), Percentile(loadMs, 0.0), Percentile(loadMs, 1.0), turnaroundUs.size(),
-              Percentile(turnaroundUs, 0.5), Percentile(turnaroundUs, 0.99));
+  std::printf(
+      "  %-8s whole load (greeting to switch off): median %.0f ms, range %.0f .. %.0f ms; "
+      "turnaround (%zu frames): median %.0f us, 99th %.0f us\n",
+      name, Percentile(loadMs, 0.5), Percentile(loadMs, 0.0), Percentile(loadMs, 1.0), turnaroundUs.size(),
+      Percentile(turnaroundUs, 0.5), Percentile(turnaroundUs, 0.99));
 }
 
 }  // namespace
@@ -227,10 +232,11 @@ int main(int argc, char* argv[]) {
         flashTurnaround.insert(flashTurnaround.end(), flash.turnaroundUs.begin(), flash.turnaroundUs.end());
       }
     }
-    std::printf("whole load in the window, switch on to completion command received (%d loads, %s in front): "
-                "median %.0f ms, worst %.0f ms\n",
-                options.loads, options.debugPage ? "debug page" : "table page", Percentile(toCompletion, 0.5),
-                Percentile(toCompletion, 1.0));
+    std::printf(
+        "whole load in the window, switch on to completion command received (%d loads, %s in front): "
+        "median %.0f ms, worst %.0f ms\n",
+        options.loads, options.debugPage ? "debug page" : "table page", Percentile(toCompletion, 0.5),
+        Percentile(toCompletion, 1.0));
     std::printf("  switch on to switch off (includes the port's 300 ms closing pause): median %.0f ms\n",
                 Percentile(toSwitchOff, 0.5));
     std::printf("per-frame turnaround (answer written -> next frame read, %zu frames): median %.0f us, 99th %.0f us\n",

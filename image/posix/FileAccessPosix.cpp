@@ -14,13 +14,10 @@ namespace {
 [[noreturn]] void ThrowInOutError(int code) {
   switch (code) {
     case ENOENT:
-    case ENOTDIR:
-      throw EInOutError(code, "File not found");
+    case ENOTDIR: throw EInOutError(code, "File not found");
     case EACCES:
-    case EPERM:
-      throw EInOutError(code, "File access denied");
-    default:
-      throw EInOutError(code, "I/O error " + std::to_string(code));
+    case EPERM: throw EInOutError(code, "File access denied");
+    default: throw EInOutError(code, "I/O error " + std::to_string(code));
   }
 }
 

@@ -15,12 +15,9 @@ namespace {
   const int number = static_cast<int>(code);
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      throw EInOutError(number, "File not found");
-    case ERROR_ACCESS_DENIED:
-      throw EInOutError(number, "File access denied");
-    default:
-      throw EInOutError(number, "I/O error " + std::to_string(number));
+    case ERROR_PATH_NOT_FOUND: throw EInOutError(number, "File not found");
+    case ERROR_ACCESS_DENIED: throw EInOutError(number, "File access denied");
+    default: throw EInOutError(number, "I/O error " + std::to_string(number));
   }
 }
 

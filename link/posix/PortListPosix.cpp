@@ -79,8 +79,10 @@ bool AccountHasGroup(gid_t gid) {
 void ReadOwnership(TPortProblem& problem) {
   struct stat info {};
   if (::stat(problem.devicePath.c_str(), &info) != 0) return;
-  if (const group* owner = ::getgrgid(info.st_gid)) problem.group = owner->gr_name;
-  else problem.group = std::to_string(info.st_gid);
+  if (const group* owner = ::getgrgid(info.st_gid))
+    problem.group = owner->gr_name;
+  else
+    problem.group = std::to_string(info.st_gid);
   const bool groupReadWrite = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
   problem.groupMayUse = groupReadWrite && info.st_gid != 0;
   problem.alreadyMember = problem.groupMayUse && !ProcessHasGroup(info.st_gid) && AccountHasGroup(info.st_gid);
@@ -144,15 +146,12 @@ TPortProblemKind KindOf(int code) {
     case EIO:  // a classic port's device file with no UART behind it
       return TPortProblemKind::NotFound;
     case EACCES:
-    case EPERM:
-      return TPortProblemKind::PermissionDenied;
+    case EPERM: return TPortProblemKind::PermissionDenied;
     case EBUSY:
-    case EAGAIN:
-      return TPortProblemKind::Busy;
+    case EAGAIN: return TPortProblemKind::Busy;
     case ENOTTY:  // opened, but the line settings do not take
       return TPortProblemKind::NotSerialPort;
-    default:
-      return TPortProblemKind::None;
+    default: return TPortProblemKind::None;
   }
 }
 

@@ -34,16 +34,16 @@ std::wstring StringValue(const wchar_t* data, DWORD bytes) {
 std::vector<std::string> MappedPorts(const TPortRoots& roots) {
   std::vector<std::string> names;
   HKEY key = nullptr;
-  if (::RegOpenKeyExW(roots.currentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, roots.serialComm.c_str(), 0,
-                      KEY_READ, &key) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(roots.currentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, roots.serialComm.c_str(), 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
     return names;
   for (DWORD index = 0;; ++index) {
     wchar_t valueName[256];
     DWORD nameLength = 256;
     wchar_t data[256];
     DWORD type = 0, bytes = sizeof data;
-    const LONG result = ::RegEnumValueW(key, index, valueName, &nameLength, nullptr, &type,
-                                        reinterpret_cast<BYTE*>(data), &bytes);
+    const LONG result =
+        ::RegEnumValueW(key, index, valueName, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes);
     if (result == ERROR_NO_MORE_ITEMS) break;
     if (result != ERROR_SUCCESS || type != REG_SZ) continue;
     const std::string name = Upper(Utf8FromWide(StringValue(data, bytes)));
@@ -90,7 +90,8 @@ std::map<std::string, TDeviceWords> DescribedDevices() {
       words.friendlyName = Utf8FromWide(DeviceProperty(set, device, SPDRP_FRIENDLYNAME));
       words.manufacturer = Utf8FromWide(DeviceProperty(set, device, SPDRP_MFG));
       wchar_t instance[512] = {};
-      if (::SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr)) words.instanceId = Utf8FromWide(instance);
+      if (::SetupDiGetDeviceInstanceIdW(set, &device, instance, 511, nullptr))
+        words.instanceId = Utf8FromWide(instance);
       found[Upper(Utf8FromWide(StringValue(portName, bytes)))] = std::move(words);
     }
     ::SetupDiDestroyDeviceInfoList(set);
@@ -140,8 +141,8 @@ void Describe(TPortInfo& port, const std::string& friendlyName, const std::strin
 std::string ClassicDevicePath(int n, const TPortRoots&) { return "\\\\.\\COM" + std::to_string(n); }
 
 std::vector<TPortInfo> SerialPorts(const TPortRoots& roots) {
-  const std::map<std::string, TDeviceWords> described = roots.describe ? DescribedDevices()
-                                                                       : std::map<std::string, TDeviceWords>{};
+  const std::map<std::string, TDeviceWords> described =
+      roots.describe ? DescribedDevices() : std::map<std::string, TDeviceWords>{};
   std::vector<TPortInfo> found;
   for (const std::string& name : MappedPorts(roots)) {
     TPortInfo port;
@@ -167,17 +168,13 @@ TPortProblemKind KindOf(int code) {
     case ERROR_INVALID_NAME:
     case ERROR_GEN_FAILURE:           // the adapter's driver has no device behind it
     case ERROR_DEVICE_NOT_CONNECTED:  // unplugged
-    case ERROR_DEVICE_REMOVED:
-      return TPortProblemKind::NotFound;
+    case ERROR_DEVICE_REMOVED: return TPortProblemKind::NotFound;
     case ERROR_ACCESS_DENIED:  // a COM port is opened by one program at a time
     case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
-      return TPortProblemKind::Busy;
+    case ERROR_BUSY: return TPortProblemKind::Busy;
     case ERROR_INVALID_FUNCTION:  // opened, but no serial port: the line settings do not take
-    case ERROR_NOT_SUPPORTED:
-      return TPortProblemKind::NotSerialPort;
-    default:
-      return TPortProblemKind::None;
+    case ERROR_NOT_SUPPORTED: return TPortProblemKind::NotSerialPort;
+    default: return TPortProblemKind::None;
   }
 }
 

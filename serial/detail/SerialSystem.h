@@ -17,6 +17,7 @@
 namespace SerialSystem {
 
 // What an error number means to the component. Decided by Classify alone.
+// clang-format off
 enum class TErrorKind {
   None,         // success
   NotFound,     // no device of that name
@@ -25,6 +26,7 @@ enum class TErrorKind {
   HangUp,       // the line is gone: far end closed, adapter unplugged
   Failure,      // anything else
 };
+// clang-format on
 // The kind of request that failed: the same number can mean different things.
 enum class TRequest { Open, Line, ModemLine, Status, Read, Write };
 TErrorKind Classify(int code, TRequest request);
@@ -89,11 +91,11 @@ public:
   // Open changed (low-latency mode).
   virtual ~TDevice() = default;
 
-  virtual int ApplyLine(const TLineSettings& settings) = 0;          // the line settings record
+  virtual int ApplyLine(const TLineSettings& settings) = 0;  // the line settings record
   virtual int SetQueueSizes(std::uint32_t in, std::uint32_t out) = 0;
-  virtual int SetTimeouts() = 0;                                     // reads never wait by themselves
-  virtual int SetEventMask(std::uint32_t mask) = 0;                  // the EV_ events to look for
-  virtual int PurgeInput() = 0;                                      // drops what waits to be read
+  virtual int SetTimeouts() = 0;                     // reads never wait by themselves
+  virtual int SetEventMask(std::uint32_t mask) = 0;  // the EV_ events to look for
+  virtual int PurgeInput() = 0;                      // drops what waits to be read
   virtual int LineFunction(TLineFunction function) = 0;
   virtual int ClearError(TDeviceStatus& status) = 0;
 

@@ -17,7 +17,8 @@
 // Fixed-capacity byte block: appended at the end, consumed from the front.
 class TWriteBuffer {
 public:
-  explicit TWriteBuffer(std::uint32_t capacity) : Data_(new std::uint8_t[capacity > 0 ? capacity : 1]), Capacity_(capacity) {}
+  explicit TWriteBuffer(std::uint32_t capacity)
+      : Data_(new std::uint8_t[capacity > 0 ? capacity : 1]), Capacity_(capacity) {}
   std::uint8_t* Data() { return Data_.get(); }
   std::uint32_t Capacity() const { return Capacity_; }
   std::uint32_t Size() const { return Size_; }

@@ -19,13 +19,10 @@ namespace SerialSystem {
 
 TErrorKind Classify(int code, TRequest request) {
   switch (code) {
-    case 0:
-      return TErrorKind::None;
-    case ENOENT:
-      return request == TRequest::Open ? TErrorKind::NotFound : TErrorKind::Failure;
+    case 0: return TErrorKind::None;
+    case ENOENT: return request == TRequest::Open ? TErrorKind::NotFound : TErrorKind::Failure;
     case EAGAIN:
-    case EINTR:
-      return TErrorKind::WouldWait;
+    case EINTR: return TErrorKind::WouldWait;
     case EIO:
     case ENXIO:
     case ENODEV:
@@ -37,9 +34,8 @@ TErrorKind Classify(int code, TRequest request) {
       // Lines and counters a pseudo-terminal or an adapter lacks; the line
       // settings themselves must take.
       return request == TRequest::ModemLine || request == TRequest::Status ? TErrorKind::NothingToDo
-                                                                          : TErrorKind::Failure;
-    default:
-      return TErrorKind::Failure;
+                                                                           : TErrorKind::Failure;
+    default: return TErrorKind::Failure;
   }
 }
 
@@ -94,9 +90,9 @@ std::atomic<const TSerialIoctls*> g_ioctls{&kSystemIoctls};
 
 speed_t StandardSpeed(std::int32_t baud) {
   static constexpr std::pair<std::int32_t, speed_t> speeds[] = {
-      {50, B50},       {75, B75},       {110, B110},       {134, B134},       {150, B150},
-      {200, B200},     {300, B300},     {600, B600},       {1200, B1200},     {1800, B1800},
-      {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},   {38400, B38400},
+      {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+      {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+      {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
       {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
   for (const auto& [rate, speed] : speeds)
     if (rate == baud) return speed;
@@ -233,8 +229,10 @@ public:
     // apart); a pseudo-terminal keeps no count of what waits to go out.
     for (const auto& [request, count] : {std::pair{FIONREAD, &status.InQueue}, std::pair{TIOCOUTQ, &status.OutQueue}}) {
       int n = 0;
-      if (::ioctl(fd_, request, &n) == 0) *count = static_cast<std::uint32_t>(n);
-      else if (Classify(errno, TRequest::Status) == TErrorKind::Failure) return errno;
+      if (::ioctl(fd_, request, &n) == 0)
+        *count = static_cast<std::uint32_t>(n);
+      else if (Classify(errno, TRequest::Status) == TErrorKind::Failure)
+        return errno;
     }
     return 0;
   }
@@ -292,10 +290,14 @@ public:
     static constexpr struct {
       std::uint32_t TLineCounters::*counter;
       std::uint32_t error, event;
-    } kChanges[] = {{&TLineCounters::Frame, CE_FRAME, 0},       {&TLineCounters::Overrun, CE_OVERRUN, 0},
-                    {&TLineCounters::Parity, CE_RXPARITY, 0},   {&TLineCounters::BufOverrun, CE_RXOVER, 0},
-                    {&TLineCounters::Break, CE_BREAK, EV_BREAK}, {&TLineCounters::Cts, 0, EV_CTS},
-                    {&TLineCounters::Dsr, 0, EV_DSR},           {&TLineCounters::Ring, 0, EV_RING},
+    } kChanges[] = {{&TLineCounters::Frame, CE_FRAME, 0},
+                    {&TLineCounters::Overrun, CE_OVERRUN, 0},
+                    {&TLineCounters::Parity, CE_RXPARITY, 0},
+                    {&TLineCounters::BufOverrun, CE_RXOVER, 0},
+                    {&TLineCounters::Break, CE_BREAK, EV_BREAK},
+                    {&TLineCounters::Cts, 0, EV_CTS},
+                    {&TLineCounters::Dsr, 0, EV_DSR},
+                    {&TLineCounters::Ring, 0, EV_RING},
                     {&TLineCounters::Dcd, 0, EV_RLSD}};
     std::uint32_t events = 0;
     for (const auto& change : kChanges) {

@@ -29,8 +29,8 @@ struct TLineCounters {
 
 struct TSerialIoctls {
   bool (*ReadLineCounters)(int fd, TLineCounters& counters);  // false: no counters
-  int (*GetSerialFlags)(int fd, int& flags);                   // 0 or errno
-  int (*SetSerialFlags)(int fd, int flags);                    // 0 or errno
+  int (*GetSerialFlags)(int fd, int& flags);                  // 0 or errno
+  int (*SetSerialFlags)(int fd, int flags);                   // 0 or errno
 };
 // The table in use; SetSerialIoctls(nullptr) puts the system's back.
 const TSerialIoctls& SerialIoctls();

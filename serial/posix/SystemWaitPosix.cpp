@@ -64,7 +64,8 @@ void NameCurrentThread(const char* name) { ::pthread_setname_np(::pthread_self()
 }  // namespace SerialSystem
 
 int SerialPosix::PollRetrying(pollfd* fds, std::size_t count, std::int64_t timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<std::int64_t>(0, timeoutMs));
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<std::int64_t>(0, timeoutMs));
   for (;;) {
     int wait = -1;
     if (timeoutMs >= 0) {

@@ -73,7 +73,8 @@ public:
     if (!comm_) return 0;
     static constexpr BYTE kStopBits[] = {ONESTOPBIT, ONE5STOPBITS, TWOSTOPBITS};
     static constexpr DWORD kDtr[] = {DTR_CONTROL_DISABLE, DTR_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE};
-    static constexpr DWORD kRts[] = {RTS_CONTROL_DISABLE, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE, RTS_CONTROL_TOGGLE};
+    static constexpr DWORD kRts[] = {RTS_CONTROL_DISABLE, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE,
+                                     RTS_CONTROL_TOGGLE};
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = static_cast<DWORD>(s.Baud);
@@ -132,7 +133,8 @@ public:
 
   int LineFunction(TLineFunction function) override {
     if (!comm_) return 0;
-    return ::EscapeCommFunction(handle_, function == TLineFunction::SetDtr ? SETDTR : CLRDTR) ? 0 : NothingOr(LastError());
+    return ::EscapeCommFunction(handle_, function == TLineFunction::SetDtr ? SETDTR : CLRDTR) ? 0
+                                                                                              : NothingOr(LastError());
   }
 
   int ClearError(TDeviceStatus& status) override {
@@ -304,19 +306,16 @@ private:
 
 TErrorKind Classify(int code, TRequest request) {
   switch (code) {
-    case 0:
-      return TErrorKind::None;
+    case 0: return TErrorKind::None;
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return request == TRequest::Open ? TErrorKind::NotFound : TErrorKind::Failure;
+    case ERROR_PATH_NOT_FOUND: return request == TRequest::Open ? TErrorKind::NotFound : TErrorKind::Failure;
     case ERROR_IO_PENDING:
-    case ERROR_IO_INCOMPLETE:
-      return TErrorKind::WouldWait;
-    case ERROR_BROKEN_PIPE:           // the far end closed (Wine: a pseudo-terminal's far end)
+    case ERROR_IO_INCOMPLETE: return TErrorKind::WouldWait;
+    case ERROR_BROKEN_PIPE:  // the far end closed (Wine: a pseudo-terminal's far end)
     case ERROR_PIPE_NOT_CONNECTED:
     case ERROR_DEVICE_NOT_CONNECTED:  // an adapter unplugged
     case ERROR_DEVICE_REMOVED:
-    case ERROR_NOT_READY:             // Wine: status queries after a pseudo-terminal's far end closed
+    case ERROR_NOT_READY:  // Wine: status queries after a pseudo-terminal's far end closed
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
       return request == TRequest::Read || request == TRequest::Write || request == TRequest::Status
@@ -325,16 +324,16 @@ TErrorKind Classify(int code, TRequest request) {
     case ERROR_INVALID_FUNCTION:
     case ERROR_NOT_SUPPORTED:  // modem lines and events a pseudo-terminal lacks under Wine
       return request == TRequest::ModemLine || request == TRequest::Status ? TErrorKind::NothingToDo
-                                                                          : TErrorKind::Failure;
-    default:
-      return TErrorKind::Failure;
+                                                                           : TErrorKind::Failure;
+    default: return TErrorKind::Failure;
   }
 }
 
 std::string ErrorText(int code) {
   wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD n =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   const std::string utf8 = n > 0 ? Utf8FromWide({text, n}) : "";
   ::LocalFree(text);
   return n > 0 ? utf8 : "Unknown error " + std::to_string(code);

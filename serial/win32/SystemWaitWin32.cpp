@@ -32,9 +32,9 @@ int WaitAny(const TWaitHandle* handles, int count, std::int64_t timeoutMs) {
 }
 
 int SetCurrentThreadPriority(TThreadPriority priority) {
-  static constexpr int levels[] = {THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL,
-                                   THREAD_PRIORITY_NORMAL,       THREAD_PRIORITY_ABOVE_NORMAL,
-                                   THREAD_PRIORITY_HIGHEST,      THREAD_PRIORITY_TIME_CRITICAL};
+  static constexpr int levels[] = {
+      THREAD_PRIORITY_IDLE,         THREAD_PRIORITY_LOWEST,  THREAD_PRIORITY_BELOW_NORMAL, THREAD_PRIORITY_NORMAL,
+      THREAD_PRIORITY_ABOVE_NORMAL, THREAD_PRIORITY_HIGHEST, THREAD_PRIORITY_TIME_CRITICAL};
   return ::SetThreadPriority(::GetCurrentThread(), levels[priority]) ? 0 : static_cast<int>(::GetLastError());
 }
 

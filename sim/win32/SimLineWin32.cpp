@@ -31,7 +31,8 @@ public:
     pipe_ = ::CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
                                PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0, nullptr);
     if (pipe_ == INVALID_HANDLE_VALUE)
-      throw std::runtime_error("no named pipe for the simulated device (error " + std::to_string(::GetLastError()) + ")");
+      throw std::runtime_error("no named pipe for the simulated device (error " + std::to_string(::GetLastError()) +
+                               ")");
     for (OVERLAPPED* ov : {&connect_, &read_, &write_}) ov->hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     stop_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Listen();
@@ -191,4 +192,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TSimLine> TSimLine::Create(const std::string& linkPath) { return std::make_unique<TPipeLine>(linkPath); }
+std::unique_ptr<TSimLine> TSimLine::Create(const std::string& linkPath) {
+  return std::make_unique<TPipeLine>(linkPath);
+}

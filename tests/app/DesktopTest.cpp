@@ -48,7 +48,9 @@ ProgramRun RunProgram(const std::string& command) {
   return run;
 }
 
-std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t Lines(const std::string& text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 
 TEST(QtTexts, RussianWhateverTheLocale) {
   // The tests run in whatever locale the machine has; start-up installed the translator.
@@ -88,7 +90,8 @@ TEST(WindowOnADesktop, IconFileDialogAndNoSettingsWritten) {
       for (int column = 1; column < header->count(); ++column) {
         // The item's text with the margins an item view leaves on either side.
         const QString text = files->model()->index(0, column, files->rootIndex()).data().toString();
-        if (text.isEmpty()) cut += "column " + std::to_string(column) + " not filled yet; ";
+        if (text.isEmpty())
+          cut += "column " + std::to_string(column) + " not filled yet; ";
         else if (header->sectionSize(column) < metrics.horizontalAdvance(text) + 6)
           cut += "column " + std::to_string(column) + " cuts " + text.toStdString() + "; ";
         if (header->sectionViewportPosition(column) + header->sectionSize(column) > files->viewport()->width())
@@ -182,8 +185,10 @@ TEST(DemoSample, KeptInTheUsersDataFolder) {
   const QByteArray saved = qgetenv("XDG_DATA_HOME");
   qputenv("XDG_DATA_HOME", QFile::encodeName(home.path()));
   const QString sample = EnsureDemoSample();
-  if (saved.isEmpty()) qunsetenv("XDG_DATA_HOME");
-  else qputenv("XDG_DATA_HOME", saved);
+  if (saved.isEmpty())
+    qunsetenv("XDG_DATA_HOME");
+  else
+    qputenv("XDG_DATA_HOME", saved);
 
   EXPECT_TRUE(sample.startsWith(home.path() + u'/')) << sample.toStdString();
   EXPECT_EQ(QFileInfo(sample).size(), static_cast<qint64>(UpdateFileSize));

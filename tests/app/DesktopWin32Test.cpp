@@ -38,8 +38,8 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments) 
   start.hStdError = writeEnd;
   PROCESS_INFORMATION process{};
   std::string line = "\"" + program + "\" " + arguments;
-  const BOOL started = ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start,
-                                        &process);
+  const BOOL started =
+      ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &start, &process);
   ::CloseHandle(writeEnd);
   if (started) {
     char buffer[1024];

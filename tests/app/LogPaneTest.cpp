@@ -44,7 +44,7 @@ TEST(LogPane, AppendsOfOneTurnCostOneRepaintAndTheViewFollowsTheNewestLine) {
   PaintCount count;
   pane.viewport()->installEventFilter(&count);
   for (int i = 0; i < 1000; ++i) pane.AppendLine(" - >  " + std::to_string(i));
-  ASSERT_TRUE(DeliverPosted());  // the turn's update: the view asks for its repaint
+  ASSERT_TRUE(DeliverPosted());                         // the turn's update: the view asks for its repaint
   ASSERT_TRUE(AwaitRepaint(pane.verticalScrollBar()));  // and the window has made it
   EXPECT_GE(count.paints, 1);
   EXPECT_LE(count.paints, 2) << "one repaint for the turn, not one per line";
@@ -81,7 +81,8 @@ TEST(LogPane, TheScreenShowsWhatAFreshDrawingShows) {
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     if (i % 20 == 19) {
-      EXPECT_EQ(onScreen().convertToFormat(QImage::Format_RGB32), view->grab().toImage().convertToFormat(QImage::Format_RGB32))
+      EXPECT_EQ(onScreen().convertToFormat(QImage::Format_RGB32),
+                view->grab().toImage().convertToFormat(QImage::Format_RGB32))
           << "after line " << i;
     }
   }
@@ -115,7 +116,9 @@ TEST(LogPane, APacedWindowRepaintsOncePerFrameAndCatchesUp) {
   QWidget* view = pane->viewport();
   const QPoint at = view->mapTo(&window, QPoint(0, 0));
   const auto showsTheNewest = [&] {
-    return window.screen()->grabWindow(window.winId(), at.x(), at.y(), view->width(), view->height()).toImage()
+    return window.screen()
+               ->grabWindow(window.winId(), at.x(), at.y(), view->width(), view->height())
+               .toImage()
                .convertToFormat(QImage::Format_RGB32) == view->grab().toImage().convertToFormat(QImage::Format_RGB32);
   };
   EXPECT_TRUE(ProcessEventsUntil(showsTheNewest, 10000)) << "the held-back repaint was made";

@@ -31,9 +31,8 @@ TEST_F(Window, UnreadableFileNamedAtStartIsShownInTheBox) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   fs::create_directory(folder);
   fs::create_symlink("/dev/zero", zero);
-  std::vector<std::pair<fs::path, QString>> cases{{fifo, "I/O error 29."},
-                                                  {folder, "I/O error 21."},
-                                                  {zero, "I/O error 19."}};
+  std::vector<std::pair<fs::path, QString>> cases{
+      {fifo, "I/O error 29."}, {folder, "I/O error 21."}, {zero, "I/O error 19."}};
   if (::geteuid() != 0) {  // root reads any file
     const fs::path locked = WriteSample(15, "locked.qv");
     fs::permissions(locked, fs::perms::none);

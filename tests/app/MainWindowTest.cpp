@@ -47,7 +47,8 @@ std::vector<std::string> LinesOf(const TLogLines& lines) {
 // The device's answer to the last program block (page 119, block 3): the
 // frame's bytes and its data sum, as the debug log shows a response.
 std::string LastResponseLine(const TImage& image) {
-  std::vector<std::uint8_t> frame = ConvertCommandText("22EF80" + ReadBlockText(image.StringGrid1, BlockFirstRow(119, 3)));
+  std::vector<std::uint8_t> frame =
+      ConvertCommandText("22EF80" + ReadBlockText(image.StringGrid1, BlockFirstRow(119, 3)));
   frame.push_back(FrameDataSum(frame));
   return " - > " + FormatHexBytes(frame.data(), frame.size());
 }
@@ -327,7 +328,8 @@ TEST_F(Window, ADamagedFileIsRefusedLikeAWrongSize) {
   const std::vector<std::pair<std::string, QString>> damaged{
       {WriteUpdateFile((dir_ / "cell.qv").string(), badCell),
        QStringLiteral("Строка 4114 (дата-флешь), знак 5: «G» — не шестнадцатеричная цифра.")},
-      {(dir_ / "shifted.qv").string(), QStringLiteral("Строка 301 (память программ), знак 11: строка короче 32 знаков.")}};
+      {(dir_ / "shifted.qv").string(),
+       QStringLiteral("Строка 301 (память программ), знак 11: строка короче 32 знаков.")}};
   std::ofstream(damaged[1].first, std::ios::binary) << shifted;
   for (const auto& [path, reason] : damaged) {
     readerMessages_.clear();
@@ -457,7 +459,8 @@ TEST_F(Window, DebugPageAfterALoadShowsTheLastResponse) {
   const QFontMetricsF metrics(pane->font());
   int widest = 0;
   for (int i = 0; i <= last; ++i)
-    if (metrics.horizontalAdvance(pane->Lines().LineText(i)) > metrics.horizontalAdvance(pane->Lines().LineText(widest)))
+    if (metrics.horizontalAdvance(pane->Lines().LineText(i)) >
+        metrics.horizontalAdvance(pane->Lines().LineText(widest)))
       widest = i;
   pane->verticalScrollBar()->setValue(widest);
   across->setValue(across->maximum());

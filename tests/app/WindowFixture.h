@@ -88,9 +88,7 @@ protected:
   }
   void ClickSwitch() { QTest::mouseClick(form_->ColorButton4, Qt::LeftButton, {}, QPoint(200, 16)); }
   void SelectPort(const QString& label) { form_->ComboBox1->setCurrentIndex(form_->ComboBox1->findText(label)); }
-  QString Cell(QTableView* grid, int col, int row) {
-    return grid->model()->index(row - 1, col - 1).data().toString();
-  }
+  QString Cell(QTableView* grid, int col, int row) { return grid->model()->index(row - 1, col - 1).data().toString(); }
   bool WaitFor(const std::function<bool()>& done, int ms = 20000) { return ProcessEventsUntil(done, ms); }
 
   // Starts a load into the simulated device and waits until `frames` frames have arrived.
@@ -124,4 +122,3 @@ protected:
   std::unique_ptr<RecordingForm> form_;
   std::vector<QString> errors_, hints_, readerMessages_, readerReasons_;
 };
-

@@ -13,9 +13,8 @@ class UpdateFile : public ::testing::Test {
 protected:
   void SetUp() override {
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qv-update-" + std::to_string(stamp) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = std::filesystem::temp_directory_path() / ("qv-update-" + std::to_string(stamp) + "-" +
+                                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::create_directories(dir_);
     std::filesystem::permissions(dir_, std::filesystem::perms::all);
   }

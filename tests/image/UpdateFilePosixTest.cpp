@@ -34,9 +34,9 @@ TEST_F(UpdateFile, SpecialFilesAreRefusedWithoutBlocking) {
   std::strcpy(address.sun_path, sockPath.c_str());
   ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-  for (const auto& [name, code] : {std::pair{"pipe.qv", ESPIPE}, std::pair{"link.qv", ESPIPE},
-                                   std::pair{"dir.qv", EISDIR}, std::pair{"null.qv", ENODEV},
-                                   std::pair{"sock.qv", ESPIPE}}) {
+  for (const auto& [name, code] :
+       {std::pair{"pipe.qv", ESPIPE}, std::pair{"link.qv", ESPIPE}, std::pair{"dir.qv", EISDIR},
+        std::pair{"null.qv", ENODEV}, std::pair{"sock.qv", ESPIPE}}) {
     const std::string path = (dir_ / name).string();
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);

@@ -118,7 +118,8 @@ TEST_F(UpdateFile, DamagedShapeOfTheRightSizeIsRefused) {
     TImage image = previous;
     int cleared = 0;
     TUpdateFileFault fault;
-    EXPECT_EQ(ReadUpdateFile(Write("d.qv", c.text), image, [&] { ++cleared; }, &fault),
+    EXPECT_EQ(ReadUpdateFile(
+                  Write("d.qv", c.text), image, [&] { ++cleared; }, &fault),
               TUpdateFileOutcome::ShapeRefused)
         << c.what;
     EXPECT_EQ(cleared, 1) << c.what;
@@ -132,8 +133,11 @@ TEST_F(UpdateFile, DamagedShapeOfTheRightSizeIsRefused) {
 // never sent, so there only the shape counts.
 TEST_F(UpdateFile, NonHexInASentRowIsRefusedInATailRowAccepted) {
   const std::string good = GoodText(MakeSampleImage(6));
-  auto at = [](int line, int column) { return static_cast<std::size_t>(line - 1) * 34 + static_cast<std::size_t>(column - 1); };
-  for (const auto& [line, column, ch] : {std::tuple{4096, 32, 'g'}, std::tuple{4098, 1, ' '}, std::tuple{8193, 17, '\0'}}) {
+  auto at = [](int line, int column) {
+    return static_cast<std::size_t>(line - 1) * 34 + static_cast<std::size_t>(column - 1);
+  };
+  for (const auto& [line, column, ch] :
+       {std::tuple{4096, 32, 'g'}, std::tuple{4098, 1, ' '}, std::tuple{8193, 17, '\0'}}) {
     std::string text = good;
     text[at(line, column)] = ch;
     TImage image;
@@ -147,8 +151,8 @@ TEST_F(UpdateFile, NonHexInASentRowIsRefusedInATailRowAccepted) {
 
   std::string text = good;
   for (int column : {1, 2, 31, 32}) text[at(4097, column)] = 'Z';  // program memory's tail line
-  text[at(8194, 5)] = '?';                                          // data flash's tail line
-  for (char& c : text)  // lower-case digits everywhere
+  text[at(8194, 5)] = '?';                                         // data flash's tail line
+  for (char& c : text)                                             // lower-case digits everywhere
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
   TImage image;
   ASSERT_EQ(ReadUpdateFile(Write("t.qv", text), image), TUpdateFileOutcome::Read);

@@ -37,8 +37,8 @@ int ReadError(const std::string& name, std::string& text) {
 TEST_F(UpdateFile, PipesAndDirectoriesAreRefusedWithoutWaiting) {
   // A pipe that a server holds open, with no client data ever coming.
   const std::wstring pipeName = L"\\\\.\\pipe\\qv-update-file-test.qv";
-  const HANDLE server = ::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 4096,
-                                           4096, 0, nullptr);
+  const HANDLE server =
+      ::CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 4096, 4096, 0, nullptr);
   ASSERT_NE(server, INVALID_HANDLE_VALUE);
   // Windows refuses it at the file type (222), Wine already when it looks (66).
   std::string text;

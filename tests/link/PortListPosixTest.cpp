@@ -31,11 +31,10 @@ TEST(PortList, ClassicNamesThenUsbAdaptersWithTheirStrings) {
   std::filesystem::remove(fake.Dev("ttyUSB3"));  // its device file is gone already
 
   const std::vector<TPortInfo> ports = ListPorts(fake.Roots());
-  EXPECT_EQ(Labels(ports),
-            (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
-                                      "ttyACM0 — USB 0403:6001",
-                                      "ttyUSB2 — Prolific Technology Inc. USB-Serial Controller",
-                                      "ttyUSB10 — FTDI FT232R USB UART (A50285BI)"}));
+  EXPECT_EQ(Labels(ports), (std::vector<std::string>{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
+                                                     "ttyACM0 — USB 0403:6001",
+                                                     "ttyUSB2 — Prolific Technology Inc. USB-Serial Controller",
+                                                     "ttyUSB10 — FTDI FT232R USB UART (A50285BI)"}));
   EXPECT_EQ(ports[0].devicePath, fake.Dev("ttyS0"));
   const TPortInfo& ftdi = ports.back();
   EXPECT_EQ(ftdi.name, fake.Dev("ttyUSB10")) << "the session opens the device file";
@@ -53,10 +52,10 @@ TEST(PortList, NoSysfsGivesTheClassicNamesAlone) {
 
 TEST(PortProblem, ErrorNumbersOfTheSerialComponentByKind) {
   const std::pair<int, TPortProblemKind> cases[] = {
-      {ENOENT, TPortProblemKind::NotFound},         {EACCES, TPortProblemKind::PermissionDenied},
-      {EBUSY, TPortProblemKind::Busy},              {EAGAIN, TPortProblemKind::Busy},
-      {EIO, TPortProblemKind::NotFound},            {ENOTTY, TPortProblemKind::NotSerialPort},
-      {EINVAL, TPortProblemKind::None},             {EMFILE, TPortProblemKind::None},
+      {ENOENT, TPortProblemKind::NotFound}, {EACCES, TPortProblemKind::PermissionDenied},
+      {EBUSY, TPortProblemKind::Busy},      {EAGAIN, TPortProblemKind::Busy},
+      {EIO, TPortProblemKind::NotFound},    {ENOTTY, TPortProblemKind::NotSerialPort},
+      {EINVAL, TPortProblemKind::None},     {EMFILE, TPortProblemKind::None},
       {0, TPortProblemKind::None},
   };
   TFakeDevices fake;

@@ -108,10 +108,10 @@ TEST(PortList, DescriptionsFromTheDeviceList) {
 
 TEST(PortProblem, WindowsErrorNumbersByKind) {
   const std::pair<int, TPortProblemKind> cases[] = {
-      {ERROR_FILE_NOT_FOUND, TPortProblemKind::NotFound},  {ERROR_PATH_NOT_FOUND, TPortProblemKind::NotFound},
-      {ERROR_GEN_FAILURE, TPortProblemKind::NotFound},     {ERROR_ACCESS_DENIED, TPortProblemKind::Busy},
-      {ERROR_SHARING_VIOLATION, TPortProblemKind::Busy},   {ERROR_INVALID_FUNCTION, TPortProblemKind::NotSerialPort},
-      {ERROR_INVALID_PARAMETER, TPortProblemKind::None},   {0, TPortProblemKind::None},
+      {ERROR_FILE_NOT_FOUND, TPortProblemKind::NotFound}, {ERROR_PATH_NOT_FOUND, TPortProblemKind::NotFound},
+      {ERROR_GEN_FAILURE, TPortProblemKind::NotFound},    {ERROR_ACCESS_DENIED, TPortProblemKind::Busy},
+      {ERROR_SHARING_VIOLATION, TPortProblemKind::Busy},  {ERROR_INVALID_FUNCTION, TPortProblemKind::NotSerialPort},
+      {ERROR_INVALID_PARAMETER, TPortProblemKind::None},  {0, TPortProblemKind::None},
   };
   TFakeSerialComm map;
   for (const auto& [code, kind] : cases) EXPECT_EQ(DiagnosePortError("COM1", code, map.Roots()).kind, kind) << code;

@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 class FlashTool : public ::testing::Test {
 protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qvflash-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+    dir_ = fs::temp_directory_path() /
+           ("qvflash-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
     fs::create_directories(dir_);
     fs::permissions(dir_, fs::perms::all);
     file_ = WriteUpdateFile((dir_ / "image.qv").string(), image_);
@@ -45,4 +46,3 @@ protected:
   TImage image_ = MakeSampleImage(21);
   std::string file_;
 };
-

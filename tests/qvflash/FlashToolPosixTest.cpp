@@ -59,7 +59,8 @@ TEST_F(FlashTool, AnAnswerIsDueInItsLineTimeWhateverTrickles) {
   over = true;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15)) << "not 132 greetings later";
   EXPECT_EQ(run.status, exStall);
-  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0000: the device restarted ("), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0000: the device restarted ("), std::string::npos)
+      << run.err;
   EXPECT_NE(run.err.find(" greetings, 0x55, instead of the answer)"), std::string::npos) << run.err;
 
   TSimOptions options;
@@ -68,7 +69,8 @@ TEST_F(FlashTool, AnAnswerIsDueInItsLineTimeWhateverTrickles) {
   slow.Start();
   run = Run({"--port", slow.SlavePath(), "--timeout", "100", file_});
   EXPECT_EQ(run.status, exStall);
-  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0000: expected 132 bytes within 169 ms, "), std::string::npos)
+  EXPECT_NE(run.err.find("stalled at data-flash block at 0x0000: expected 132 bytes within 169 ms, "),
+            std::string::npos)
       << run.err;
 }
 
@@ -76,8 +78,7 @@ TEST_F(FlashTool, AnAnswerIsDueInItsLineTimeWhateverTrickles) {
 TEST_F(FlashTool, StallMessagesNameTheFrameAndCountHonestly) {
   RunOutput run = RunAgainst(TSimFault::Silence, 513);
   EXPECT_EQ(run.status, exStall);
-  EXPECT_NE(run.err.find("stalled at page select 0x0000: expected 4 bytes within 302 ms, 0 arrived"),
-            std::string::npos)
+  EXPECT_NE(run.err.find("stalled at page select 0x0000: expected 4 bytes within 302 ms, 0 arrived"), std::string::npos)
       << run.err;
 
   TScriptedDevice device([](TPty& pty) {
@@ -157,7 +158,9 @@ TEST_F(FlashTool, ControlBytesInNamesAreShownEscaped) {
   EXPECT_EQ(run.err.find("\nqvflash: load complete"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("/dev/qv\\x0Aqvflash: load complete"), std::string::npos) << run.err;
 
-  run = Run({"--dry-run", (dir_ / "im\x07" "age.qv").string()});
+  run = Run({"--dry-run", (dir_ / "im\x07"
+                                  "age.qv")
+                              .string()});
   EXPECT_EQ(run.status, exFileRefused);
   EXPECT_NE(run.err.find("im\\x07age.qv: File not found"), std::string::npos) << run.err;
 }
@@ -261,8 +264,8 @@ TEST(FlashProgram, HelpDocumentsTheExitStatuses) {
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
   EXPECT_EQ(::pclose(pipe), 0);
-  for (const char* line : {"0  success", "2  file refused", "3  port error", "4  no greeting",
-                           "5  stall on a response", "6  device lost"})
+  for (const char* line :
+       {"0  success", "2  file refused", "3  port error", "4  no greeting", "5  stall on a response", "6  device lost"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
 }
 

@@ -160,21 +160,34 @@ TEST(FlashText, RecordsAndDocumentsAsBefore) {
   d.status = exInterrupted;
   d.seconds = 1234.5678;
   d.frames = 0;
-  EXPECT_EQ(RecordLine(a, file, station), R"json({"time":"2026-12-06T08:07:02.933Z","host":"vm","user":"root","port":"/dev/pts/1","device":"/dev/pts/1","serial":null,"file":"/tmp/r14/обновление \"s\".qv","size":278596,"sha256":"b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6","outcome":"ok","status":0,"frames":1112,"seconds":0.186,"message":"load complete: 1112 frames acknowledged in 0.186 s from the greeting (0.608 s in all)"})json");
-  EXPECT_EQ(RecordLine(b, unread, station), R"json({"time":"2026-12-06T08:07:03.000Z","host":"vm","user":"root","port":"/dev/serial/by-id/x\n\"q\"\\\u007f\ufffd\ufffd\ufffd\t\b\f\r\u001b[2J Порт\u0000z\u0000","device":"/dev/ttyUSB0","serial":"A50285BI","file":"/tmp/x\u0001.qv","size":0,"sha256":null,"outcome":"stall","status":5,"frames":49,"seconds":12.000,"message":"stalled at data-flash block at 0x0188: expected 132 bytes within 300 ms, 0 arrived\nhint: x"})json");
-  EXPECT_EQ(RecordLine(c, file, TStation{}), R"json({"time":"1970-01-01T00:00:00.000Z","host":"","user":"","port":"","device":"","serial":null,"file":"/tmp/r14/обновление \"s\".qv","size":278596,"sha256":"b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6","outcome":"device-lost","status":6,"frames":0,"seconds":0.000,"message":""})json");
-  EXPECT_EQ(RecordLine(d, file, station), R"json({"time":"2026-12-06T08:07:02.933Z","host":"vm","user":"root","port":"/dev/pts/1","device":"/dev/pts/1","serial":null,"file":"/tmp/r14/обновление \"s\".qv","size":278596,"sha256":"b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6","outcome":"interrupted","status":7,"frames":0,"seconds":1234.568,"message":"load complete: 1112 frames acknowledged in 0.186 s from the greeting (0.608 s in all)"})json");
-  EXPECT_EQ(ResultsDocument(file, {}, exFileRefused), R"json({"file": {"path": "/tmp/r14/обновление \"s\".qv", "size": 278596, "sha256": "b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6"},
+  EXPECT_EQ(
+      RecordLine(a, file, station),
+      R"json({"time":"2026-12-06T08:07:02.933Z","host":"vm","user":"root","port":"/dev/pts/1","device":"/dev/pts/1","serial":null,"file":"/tmp/r14/обновление \"s\".qv","size":278596,"sha256":"b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6","outcome":"ok","status":0,"frames":1112,"seconds":0.186,"message":"load complete: 1112 frames acknowledged in 0.186 s from the greeting (0.608 s in all)"})json");
+  EXPECT_EQ(
+      RecordLine(b, unread, station),
+      R"json({"time":"2026-12-06T08:07:03.000Z","host":"vm","user":"root","port":"/dev/serial/by-id/x\n\"q\"\\\u007f\ufffd\ufffd\ufffd\t\b\f\r\u001b[2J Порт\u0000z\u0000","device":"/dev/ttyUSB0","serial":"A50285BI","file":"/tmp/x\u0001.qv","size":0,"sha256":null,"outcome":"stall","status":5,"frames":49,"seconds":12.000,"message":"stalled at data-flash block at 0x0188: expected 132 bytes within 300 ms, 0 arrived\nhint: x"})json");
+  EXPECT_EQ(
+      RecordLine(c, file, TStation{}),
+      R"json({"time":"1970-01-01T00:00:00.000Z","host":"","user":"","port":"","device":"","serial":null,"file":"/tmp/r14/обновление \"s\".qv","size":278596,"sha256":"b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6","outcome":"device-lost","status":6,"frames":0,"seconds":0.000,"message":""})json");
+  EXPECT_EQ(
+      RecordLine(d, file, station),
+      R"json({"time":"2026-12-06T08:07:02.933Z","host":"vm","user":"root","port":"/dev/pts/1","device":"/dev/pts/1","serial":null,"file":"/tmp/r14/обновление \"s\".qv","size":278596,"sha256":"b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6","outcome":"interrupted","status":7,"frames":0,"seconds":1234.568,"message":"load complete: 1112 frames acknowledged in 0.186 s from the greeting (0.608 s in all)"})json");
+  EXPECT_EQ(
+      ResultsDocument(file, {}, exFileRefused),
+      R"json({"file": {"path": "/tmp/r14/обновление \"s\".qv", "size": 278596, "sha256": "b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6"},
  "results": [],
  "status": 2}
 )json");
-  EXPECT_EQ(ResultsDocument(unread, {a}, exSuccess), R"json({"file": {"path": "/tmp/x\u0001.qv", "size": 0, "sha256": null},
+  EXPECT_EQ(ResultsDocument(unread, {a}, exSuccess),
+            R"json({"file": {"path": "/tmp/x\u0001.qv", "size": 0, "sha256": null},
  "results": [
   {"port": "/dev/pts/1", "device": "/dev/pts/1", "description": null, "status": 0, "outcome": "ok", "message": "load complete: 1112 frames acknowledged in 0.186 s from the greeting (0.608 s in all)", "frames": 1112, "seconds": 0.186}
  ],
  "status": 0}
 )json");
-  EXPECT_EQ(ResultsDocument(file, {a, b, c, d}, exStall), R"json({"file": {"path": "/tmp/r14/обновление \"s\".qv", "size": 278596, "sha256": "b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6"},
+  EXPECT_EQ(
+      ResultsDocument(file, {a, b, c, d}, exStall),
+      R"json({"file": {"path": "/tmp/r14/обновление \"s\".qv", "size": 278596, "sha256": "b9a802fef174e03464709d9820e4555d4042e517f08f20f4ddc3c593ffc761a6"},
  "results": [
   {"port": "/dev/pts/1", "device": "/dev/pts/1", "description": null, "status": 0, "outcome": "ok", "message": "load complete: 1112 frames acknowledged in 0.186 s from the greeting (0.608 s in all)", "frames": 1112, "seconds": 0.186},
   {"port": "/dev/serial/by-id/x\n\"q\"\\\u007f\ufffd\ufffd\ufffd\t\b\f\r\u001b[2J Порт\u0000z\u0000", "device": "/dev/ttyUSB0", "description": "FTDI FT232R USB UART", "status": 5, "outcome": "stall", "message": "stalled at data-flash block at 0x0188: expected 132 bytes within 300 ms, 0 arrived\nhint: x", "frames": 49, "seconds": 12.000},

@@ -100,7 +100,8 @@ protected:
       for (const char* field : {"time", "host", "user", "port", "device", "serial", "file", "size", "sha256", "outcome",
                                 "status", "frames", "seconds", "message"})
         EXPECT_EQ(r.count(field), 1u) << field << " missing in " << line;
-      EXPECT_EQ(r.at("time").get<std::string>().size(), 24u) << r.at("time").get<std::string>();  // 2024-05-17T09:41:07.250Z
+      EXPECT_EQ(r.at("time").get<std::string>().size(), 24u)
+          << r.at("time").get<std::string>();  // 2024-05-17T09:41:07.250Z
       EXPECT_EQ(r.at("time").get<std::string>().back(), 'Z');
       EXPECT_EQ(r.at("file").get<std::string>(), file_);
       EXPECT_EQ(r.at("size").get<double>(), 278596);
@@ -181,7 +182,8 @@ TEST_F(MultiPort, OneStallsOneHangsUpTheOthersFinish) {
     EXPECT_EQ(document.at("results").at(i).at("status").get<double>(), statuses[i]) << i;
   }
   EXPECT_EQ(document.at("results").at(1).at("frames").get<double>(), 49);
-  EXPECT_NE(document.at("results").at(1).at("message").get<std::string>().find("stalled at data-flash block at 0x0188"), std::string::npos);
+  EXPECT_NE(document.at("results").at(1).at("message").get<std::string>().find("stalled at data-flash block at 0x0188"),
+            std::string::npos);
   EXPECT_NE(run.err.find(sims[3]->SlavePath() + ": device-lost (status 6)"), std::string::npos) << run.err;
 
   const std::vector<TJson> records = RecordLines();

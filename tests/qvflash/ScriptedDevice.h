@@ -68,4 +68,3 @@ private:
   TPty pty_;
   std::thread thread_;
 };
-

@@ -234,7 +234,8 @@ TEST_F(FlashTerminal, SeveralPortsWithASharedPrefix) {
   // The screen column (in characters) where `what` begins.
   const auto column = [](const std::string& row, const std::string& what) {
     const std::string before = row.substr(0, row.find(what));
-    return std::count_if(before.begin(), before.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+    return std::count_if(before.begin(), before.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
   };
   EXPECT_EQ(column(rows[0], "["), column(rows[1], "[")) << Joined(rows);
   EXPECT_EQ(column(rows[0], " blocks"), column(rows[1], " blocks")) << Joined(rows);
@@ -265,10 +266,9 @@ TEST_F(FlashTerminal, SeveralPortsWithASharedPrefix) {
 
 // The column shows a long name by the part that tells it from the others.
 TEST(FlashColumns, NamesThatShareAPrefixOrASuffix) {
-  const std::vector<std::string> byId = ColumnNames(
-      {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
-       "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9K3QZ7D-if00-port0"},
-      28);
+  const std::vector<std::string> byId = ColumnNames({"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                                                     "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9K3QZ7D-if00-port0"},
+                                                    28);
   EXPECT_EQ(byId[0], "…SB_UART_A50285BI-if00-port0");
   EXPECT_EQ(byId[1], "…SB_UART_A9K3QZ7D-if00-port0");
   EXPECT_EQ(ColumnNames({"/dev/ttyUSB0", "/dev/ttyUSB10"}, 28),
@@ -278,7 +278,9 @@ TEST(FlashColumns, NamesThatShareAPrefixOrASuffix) {
                    "/tmp/a-very-long-folder-name/second/the-same-long-tail-of-a-name", "/dev/ttyS0"},
                   20);
   for (const std::string& label : front)
-    EXPECT_EQ(std::count_if(label.begin(), label.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }), 20)
+    EXPECT_EQ(std::count_if(label.begin(), label.end(),
+                            [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }),
+              20)
         << label;
   EXPECT_NE(front[0], front[1]);
   EXPECT_EQ(ColumnNames({"/dev/ttyS0\n"}, 28), std::vector<std::string>{"/dev/ttyS0\\x0A"});

@@ -121,12 +121,11 @@ TEST_F(QvsimProgram, ADifferentExpectedImageOrAStallExitsOne) {
 // A usage error is two lines, the error and where to read more, status 2;
 // values may follow "=", as in every other tool.
 TEST_F(QvsimProgram, BadOptionsExitTwoWithTheErrorAlone) {
-  const std::pair<std::string, std::string> cases[] = {
-      {" --baud fast", "qvsim: --baud needs a number, not 'fast'\n"},
-      {" --bogus", "qvsim: unknown option '--bogus'\n"},
-      {" --repeat", "qvsim: option '--repeat' needs a value\n"},
-      {" --repeat=0", "qvsim: --repeat needs at least 1 device\n"},
-      {" stray", "qvsim: takes no operands, not 'stray'\n"}};
+  const std::pair<std::string, std::string> cases[] = {{" --baud fast", "qvsim: --baud needs a number, not 'fast'\n"},
+                                                       {" --bogus", "qvsim: unknown option '--bogus'\n"},
+                                                       {" --repeat", "qvsim: option '--repeat' needs a value\n"},
+                                                       {" --repeat=0", "qvsim: --repeat needs at least 1 device\n"},
+                                                       {" stray", "qvsim: takes no operands, not 'stray'\n"}};
   for (const auto& [args, error] : cases) {
     std::FILE* pipe = ::popen((std::string(QVSIM_PATH) + args + " 2>&1 >/dev/null").c_str(), "r");
     ASSERT_NE(pipe, nullptr);

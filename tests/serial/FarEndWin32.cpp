@@ -57,11 +57,12 @@ struct TFarEnd::TImpl {
 };
 
 TFarEnd::TFarEnd() : impl_(std::make_unique<TImpl>()) {
-  impl_->path = "\\\\.\\pipe\\qv-serial-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++g_pipes);
+  impl_->path =
+      "\\\\.\\pipe\\qv-serial-test-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++g_pipes);
   for (TImpl::TInstance& instance : impl_->instances) {
     instance.pipe = ::CreateNamedPipeA(impl_->path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
-                                       65536, 65536, 0, nullptr);
+                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES, 65536,
+                                       65536, 0, nullptr);
     if (instance.pipe == INVALID_HANDLE_VALUE) throw std::runtime_error("no named pipe");
     instance.connect.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!::ConnectNamedPipe(instance.pipe, &instance.connect) && ::GetLastError() == ERROR_PIPE_CONNECTED)
@@ -82,7 +83,8 @@ void TFarEnd::Send(const std::vector<std::uint8_t>& bytes) const {
   while (done < bytes.size()) {
     OVERLAPPED ov{};
     ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    const BOOL started = ::WriteFile(impl_->line, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), nullptr, &ov);
+    const BOOL started =
+        ::WriteFile(impl_->line, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), nullptr, &ov);
     const DWORD n = Transfer(impl_->line, ov, started, INFINITE);
     ::CloseHandle(ov.hEvent);
     if (n == 0) return;  // nobody at the other end: the bytes go nowhere
@@ -105,7 +107,8 @@ std::vector<std::uint8_t> TFarEnd::Receive(std::size_t count, int timeoutMs) con
   std::vector<std::uint8_t> out;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (out.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) break;
     std::uint8_t buffer[4096];
     OVERLAPPED ov{};

@@ -29,7 +29,8 @@ public:
   // for this, not for a time. False when the passes did not come within 10 s.
   bool Turns(int passes = 5) {
     int served = 0;
-    const std::uint64_t counter = runner_->Watch({}, [&] { ++served; }, 1);
+    const std::uint64_t counter = runner_->Watch(
+        {}, [&] { ++served; }, 1);
     const bool done = Until([&] { return served >= passes; }, 10000);
     runner_->Unwatch(counter);
     return done;

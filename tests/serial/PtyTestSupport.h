@@ -46,8 +46,10 @@ public:
     std::size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t w = ::write(master_, bytes.data() + done, bytes.size() - done);
-      if (w > 0) done += static_cast<std::size_t>(w);
-      else if (w < 0 && errno != EINTR && errno != EAGAIN) throw std::runtime_error("master write");
+      if (w > 0)
+        done += static_cast<std::size_t>(w);
+      else if (w < 0 && errno != EINTR && errno != EAGAIN)
+        throw std::runtime_error("master write");
     }
   }
 
@@ -56,7 +58,8 @@ public:
     std::vector<std::uint8_t> out;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (out.size() < count) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
       if (left <= 0) break;
       pollfd p{master_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
@@ -66,8 +69,10 @@ public:
       }
       std::uint8_t buf[4096];
       const ssize_t r = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
-      if (r > 0) out.insert(out.end(), buf, buf + r);
-      else if (r < 0 && errno == EIO) break;
+      if (r > 0)
+        out.insert(out.end(), buf, buf + r);
+      else if (r < 0 && errno == EIO)
+        break;
     }
     return out;
   }

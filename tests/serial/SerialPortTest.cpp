@@ -294,7 +294,7 @@ TEST_F(SerialPortLine, StoppingDuringAWriteEndsTheWriterWithoutTxEmpty) {
   EXPECT_EQ(TSerialWriter::LiveThreads(), 0);
   EXPECT_GT(port.UnsentAtClose(), 0u) << "dropped bytes counted as sent";
   line.Receive(1 << 20, 200);  // the device reads again: nothing more may happen
-  ASSERT_TRUE(loop.Turns());  // the writer was joined: any report of it is queued by now
+  ASSERT_TRUE(loop.Turns());   // the writer was joined: any report of it is queued by now
   EXPECT_EQ(txEmpty, before);
   EXPECT_TRUE(uncaught.empty());
 }
@@ -615,7 +615,7 @@ TEST_F(SerialPortLine, BytesReadOutsideAHandlerLeaveTheNextArrivalNews) {
   ASSERT_TRUE(loop.Until([&] { return counts.size() == 1; }));
   std::uint8_t buf[16];
   EXPECT_EQ(port.ReadBytes(buf, 16), 5);  // read later, from no handler
-  line.Send({6, 7, 8});  // fewer than were left unread: still new bytes
+  line.Send({6, 7, 8});                   // fewer than were left unread: still new bytes
   EXPECT_TRUE(loop.Until([&] { return counts.size() == 2; }, 2000)) << "the arrival raised no OnRxChar";
   EXPECT_EQ(counts, (std::vector<int>{5, 3}));
 }

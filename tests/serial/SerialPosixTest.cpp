@@ -125,8 +125,7 @@ TEST_F(SerialPortPosix, OpenFailuresForTheDeviceFile) {
   second.SetDeviceName(line.Path());
   // Held by this process: the same report for root (whom TIOCEXCL lets
   // through to the lock) as for anyone else.
-  EXPECT_EQ(OpenError(second),
-            "Can't open specified device " + line.Path() + " (Error 16, Device or resource busy)");
+  EXPECT_EQ(OpenError(second), "Can't open specified device " + line.Path() + " (Error 16, Device or resource busy)");
   EXPECT_FALSE(second.IsOpen());
 
   // Opened, but not a serial line: the set-up fails and the device is closed again.

@@ -61,9 +61,8 @@ TEST(SerialSettings, FlowControlNotifiesOnlyOnChangeAndAssignNotifiesOnce) {
   a.SetChangeHandler([&](TSerialPersistent*) {
     ++changes.count;
     // Every value has been copied by the time the one notification comes.
-    seenAtNotify = a.OutCtsFlow() + a.OutDsrFlow() + (a.ControlDtr() == dtrHandshake) +
-                   (a.ControlRts() == rtsToggle) + a.XonXoffOut() + a.XonXoffIn() + a.DsrSensitivity() +
-                   a.TxContinueOnXoff();
+    seenAtNotify = a.OutCtsFlow() + a.OutDsrFlow() + (a.ControlDtr() == dtrHandshake) + (a.ControlRts() == rtsToggle) +
+                   a.XonXoffOut() + a.XonXoffIn() + a.DsrSensitivity() + a.TxContinueOnXoff();
   });
   changes.count = 0;
   a.Assign(b);
@@ -226,7 +225,7 @@ TEST(SerialPortProperties, EventsAreRaisedInTheirFixedOrderOnlyWhenSet) {
 }
 
 TEST(SerialPortProperties, EachMonitoredEventHasItsOwnFlag) {
-  const std::uint32_t flags[] = {EV_BREAK, EV_CTS,  EV_DSR,     EV_ERR,    EV_RING,   EV_RLSD,  EV_RXCHAR,
+  const std::uint32_t flags[] = {EV_BREAK,   EV_CTS,    EV_DSR,  EV_ERR,      EV_RING,   EV_RLSD,  EV_RXCHAR,
                                  EV_TXEMPTY, EV_RXFLAG, EV_PERR, EV_RX80FULL, EV_EVENT1, EV_EVENT2};
   std::uint32_t seen = 0;
   for (int e = ceBreak; e <= ceEvent2; ++e) {
@@ -270,7 +269,8 @@ TEST(SerialSystem, WriteBufferAppendsAndConsumesFromTheFront) {
 // timer watch counts them): what was signalled meanwhile has had its turn.
 bool Turns(TPlainLoopRunner& runner, int passes = 5) {
   int served = 0;
-  const std::uint64_t counter = runner.Watch({}, [&] { ++served; }, 1);
+  const std::uint64_t counter = runner.Watch(
+      {}, [&] { ++served; }, 1);
   const bool done = runner.ProcessUntil([&] { return served >= passes; }, std::chrono::seconds(10));
   runner.Unwatch(counter);
   return done;
@@ -318,10 +318,14 @@ TEST(PlainLoopRunner, PostsWatchesTimersAndShutdown) {
   EXPECT_EQ(calls, 3);
 
   int ticks = 0;
-  watch = runner.Watch({}, [&] { ++ticks; }, 10);
+  watch = runner.Watch(
+      {}, [&] { ++ticks; }, 10);
   EXPECT_TRUE(runner.ProcessUntil([&] { return ticks >= 3; }, std::chrono::seconds(5)));
   runner.Unwatch(watch);
-  EXPECT_EQ(runner.Watch({}, [] {}, 0), 0u) << "a watch of nothing";
+  EXPECT_EQ(runner.Watch(
+                {}, [] {}, 0),
+            0u)
+      << "a watch of nothing";
 
   runner.Shutdown();
   EXPECT_FALSE(runner.Post([] {}));

@@ -208,7 +208,7 @@ TEST(CommandText, PairsWithOrWithoutBlanksAndTheirFaults) {
   using Bytes = std::vector<std::uint8_t>;
   EXPECT_EQ(ConvertCommandText("1100A0"), (Bytes{0x11, 0x00, 0xA0}));
   EXPECT_EQ(ConvertCommandText("11 0 0a0"), (Bytes{0x11, 0x00, 0xA0}));  // blanks anywhere, small letters
-  EXPECT_EQ(ConvertCommandText("11000"), (Bytes{0x11, 0x00}));          // a single last digit is dropped
+  EXPECT_EQ(ConvertCommandText("11000"), (Bytes{0x11, 0x00}));           // a single last digit is dropped
   try {
     ConvertCommandText("11G0");
     FAIL() << "a non-hex pair must raise";
@@ -222,7 +222,7 @@ TEST(CommandText, PairsWithOrWithoutBlanksAndTheirFaults) {
 TEST(BadImage, BlockTextKeepsCellsOfEveryLengthInOrder) {
   TImage image = MakeSampleImage(5);
   const std::string whole = ReadBlockText(image.StringGrid1, 9);
-  image.StringGrid1.SetCell(2, 9, "A");     // the second cell of the block's first row
+  image.StringGrid1.SetCell(2, 9, "A");      // the second cell of the block's first row
   image.StringGrid1.SetCell(16, 16, "BCD");  // the block's last cell
   EXPECT_EQ(ReadBlockText(image.StringGrid1, 9), whole.substr(0, 2) + "A" + whole.substr(4, 250) + "BCD");
 }

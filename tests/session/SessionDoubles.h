@@ -170,7 +170,8 @@ public:
       std::size_t n = port.inFlight.size();
       if (chunk_ > 0) n = std::min<std::size_t>(n, static_cast<std::size_t>(chunk_));
       if (chunk_ < 0)
-        n = std::min<std::size_t>(n, std::uniform_int_distribution<std::size_t>(1, static_cast<std::size_t>(-chunk_))(random_));
+        n = std::min<std::size_t>(
+            n, std::uniform_int_distribution<std::size_t>(1, static_cast<std::size_t>(-chunk_))(random_));
       for (std::size_t i = 0; i < n; ++i) {
         port.inQueue.push_back(port.inFlight.front());
         port.inFlight.pop_front();

@@ -149,16 +149,16 @@ TEST_P(BootLoaderSimFault, TheLoaderSeesTheFaultAtItsFrame) {
   EXPECT_FALSE(r.CompletionSeen);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, BootLoaderSimFault,
-    ::testing::Values(TFaultCase{TSimFault::WrongSum, 3, "wrong sum", 3},
-                      TFaultCase{TSimFault::WrongSum, 513, "wrong sum", 514},  // 513 is a page select
-                      TFaultCase{TSimFault::MissingAA, 1, "no AA", 513},
-                      TFaultCase{TSimFault::Garbage, 5, "short response", 5},
-                      TFaultCase{TSimFault::Garbage, 518, "response too long", 518},
-                      TFaultCase{TSimFault::Silence, 7, "no response", 7},
-                      TFaultCase{TSimFault::HangUp, 2, "hang-up", 2}),
-    [](const auto& test) { return CaseName(test.param); });
+INSTANTIATE_TEST_SUITE_P(Faults, BootLoaderSimFault,
+                         ::testing::Values(TFaultCase{TSimFault::WrongSum, 3, "wrong sum", 3},
+                                           TFaultCase{TSimFault::WrongSum, 513, "wrong sum",
+                                                      514},  // 513 is a page select
+                                           TFaultCase{TSimFault::MissingAA, 1, "no AA", 513},
+                                           TFaultCase{TSimFault::Garbage, 5, "short response", 5},
+                                           TFaultCase{TSimFault::Garbage, 518, "response too long", 518},
+                                           TFaultCase{TSimFault::Silence, 7, "no response", 7},
+                                           TFaultCase{TSimFault::HangUp, 2, "hang-up", 2}),
+                         [](const auto& test) { return CaseName(test.param); });
 
 TEST(BootLoaderSim, AfterAStallTheNextOpeningGetsANewGreetingCycle) {
   TSimOptions options;

@@ -21,8 +21,8 @@ struct TScriptOutcome {
   bool Handshake = false;
   int FramesAcknowledged = 0;
   bool CompletionSent = false;
-  std::string Stall;          // empty when the whole load went through
-  int StallFrame = 0;         // frame number (from 1) the stall happened at
+  std::string Stall;            // empty when the whole load went through
+  int StallFrame = 0;           // frame number (from 1) the stall happened at
   int MultiPieceResponses = 0;  // responses that needed more than one read
 };
 
@@ -113,9 +113,12 @@ public:
     std::size_t done = 0;
     while (done < n) {
       const ssize_t w = ::write(fd_, data + done, n - done);
-      if (w > 0) done += static_cast<std::size_t>(w);
-      else if (w < 0 && errno == EAGAIN) ::usleep(100);
-      else if (w < 0 && errno != EINTR) return false;
+      if (w > 0)
+        done += static_cast<std::size_t>(w);
+      else if (w < 0 && errno == EAGAIN)
+        ::usleep(100);
+      else if (w < 0 && errno != EINTR)
+        return false;
     }
     return true;
   }

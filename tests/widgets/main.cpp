@@ -9,11 +9,11 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setPalette(ClassicPalette());
-    // The clock is driven by hand; one test starts the real timer thread.
-    FlashClock::Instance().SetAutoStart(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setPalette(ClassicPalette());
+  // The clock is driven by hand; one test starts the real timer thread.
+  FlashClock::Instance().SetAutoStart(false);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }

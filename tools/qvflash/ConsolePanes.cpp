@@ -9,8 +9,10 @@ namespace {
 // A rate in a column of fixed width, however fast an unpaced line runs.
 std::string RateText(double bitsPerSecond) {
   char text[32];
-  if (bitsPerSecond < 999950.0) std::snprintf(text, sizeof text, "%5.1f kbit/s", bitsPerSecond / 1e3);
-  else std::snprintf(text, sizeof text, "%5.1f Mbit/s", std::min(bitsPerSecond / 1e6, 999.9));
+  if (bitsPerSecond < 999950.0)
+    std::snprintf(text, sizeof text, "%5.1f kbit/s", bitsPerSecond / 1e3);
+  else
+    std::snprintf(text, sizeof text, "%5.1f Mbit/s", std::min(bitsPerSecond / 1e6, 999.9));
   return text;
 }
 
@@ -18,7 +20,12 @@ std::string RateText(double bitsPerSecond) {
 
 TConsolePanes::TConsolePanes(TConsole& console, int port, bool quiet, bool verbose, TTrafficLog& log,
                              std::string logTag, int lineBaud)
-    : console_(console), port_(port), quiet_(quiet), verbose_(verbose), log_(log), logTag_(std::move(logTag)),
+    : console_(console),
+      port_(port),
+      quiet_(quiet),
+      verbose_(verbose),
+      log_(log),
+      logTag_(std::move(logTag)),
       lineBaud_(lineBaud) {}
 
 void TConsolePanes::SetStatusText(const std::string& text) {
@@ -77,8 +84,8 @@ std::string TConsolePanes::ProgressText() const {
   char left[32] = "      - s left";
   if (framesDone_ > 0)
     std::snprintf(left, sizeof left, "%6.1f s left", elapsed / framesDone_ * (TotalLoadFrames - framesDone_));
-  std::snprintf(text, sizeof text, "%3d%% %4d/%d blocks  %6.1f s elapsed  %s  %s of %.1f kbit/s", percent,
-                framesDone_, TotalLoadFrames, elapsed, left, RateText(rate).c_str(), lineBaud_ / 1000.0);
+  std::snprintf(text, sizeof text, "%3d%% %4d/%d blocks  %6.1f s elapsed  %s  %s of %.1f kbit/s", percent, framesDone_,
+                TotalLoadFrames, elapsed, left, RateText(rate).c_str(), lineBaud_ / 1000.0);
   return text;
 }
 
@@ -96,7 +103,8 @@ std::string TConsolePanes::LiveLine() const {
     return bar(30) + " " + ProgressText();
   }
   // One row per port: port, phase, then (once it opened) bar, percent, blocks, rate; the station's counts.
-  std::string line = console_.LiveLabel(port_) + " " + phase + std::string(phase.size() < 11 ? 11 - phase.size() : 0, ' ');
+  std::string line =
+      console_.LiveLabel(port_) + " " + phase + std::string(phase.size() < 11 ? 11 - phase.size() : 0, ' ');
   if (opened) {
     const double elapsed = Elapsed();
     const double rate = elapsed > 0 && framesDone_ > 0 ? static_cast<double>(bytesMoved) * 10.0 / elapsed : 0.0;

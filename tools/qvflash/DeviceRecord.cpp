@@ -63,15 +63,13 @@ std::string Text(const TJsonValue& value, const TLayout& layout) {
       for (const TJsonValue& item : value) text += (text.size() > 1 ? layout.comma : "") + Text(item, layout);
       return text + "]";
     }
-    case TJsonValue::value_t::string:
-      return JsonString(value.get_ref<const std::string&>());
+    case TJsonValue::value_t::string: return JsonString(value.get_ref<const std::string&>());
     case TJsonValue::value_t::number_float: {
       char text[48];
       std::snprintf(text, sizeof text, "%.3f", value.get<double>());
       return text;
     }
-    default:
-      return value.dump();  // null, whole numbers
+    default: return value.dump();  // null, whole numbers
   }
 }
 

@@ -74,14 +74,19 @@ std::vector<std::string> ColumnNames(const std::vector<std::string>& names, std:
   if (std::set<std::string>(column.begin(), column.end()).size() != column.size())
     for (std::size_t i = 0; i < column.size(); ++i) {
       const std::string number = "#" + std::to_string(i + 1);
-      column[i] = FirstPoints(column[i], width > number.size() + 1 ? width - number.size() - 1 : 0) + kEllipsis + number;
+      column[i] =
+          FirstPoints(column[i], width > number.size() + 1 ? width - number.size() - 1 : 0) + kEllipsis + number;
     }
   for (std::string& label : column) label += std::string(width - std::min(width, CodePoints(label)), ' ');
   return column;
 }
 
 TConsole::TConsole(std::FILE* out, bool terminal, bool quiet, std::vector<std::string> portNames)
-    : out_(out), terminal_(terminal), quiet_(quiet), names_(std::move(portNames)), labels_(ColumnNames(names_, 28)),
+    : out_(out),
+      terminal_(terminal),
+      quiet_(quiet),
+      names_(std::move(portNames)),
+      labels_(ColumnNames(names_, 28)),
       live_(names_.size()) {
   writer_ = std::thread([this] { Write(); });
 }
@@ -154,9 +159,8 @@ void TConsole::EndLive() {
 
 void TConsole::Flush() {
   std::unique_lock lock(mutex_);
-  written_.wait(lock, [&] {
-    return lines_.empty() && !busy_ && !(liveChanged_ && forceDraw_) && (!endLive_ || liveEnded_);
-  });
+  written_.wait(lock,
+                [&] { return lines_.empty() && !busy_ && !(liveChanged_ && forceDraw_) && (!endLive_ || liveEnded_); });
 }
 
 void TConsole::ClearLive() {
@@ -188,8 +192,10 @@ void TConsole::Write() {
     const bool drawLive = liveChanged_ && (forceDraw_ || std::chrono::steady_clock::now() >= due);
     if (lines_.empty() && !drawLive && !(endLive_ && !liveEnded_)) {
       if (stop_) return;
-      if (liveChanged_) wake_.wait_until(lock, due);
-      else wake_.wait(lock);
+      if (liveChanged_)
+        wake_.wait_until(lock, due);
+      else
+        wake_.wait(lock);
       continue;
     }
     std::deque<std::string> lines;

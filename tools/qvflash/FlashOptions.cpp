@@ -16,7 +16,7 @@ int ParseNumber(std::string_view option, const char* text, int min, int max) {
   }
   if (used == 0 || text[used] != '\0' || value < min || value > max)
     throw EUsageError(std::string(option) + " takes a whole number from " + std::to_string(min) + " to " +
-                                std::to_string(max) + ", not '" + text + "'");
+                      std::to_string(max) + ", not '" + text + "'");
   return value;
 }
 
@@ -70,8 +70,18 @@ const char* FlashUsage() {
 }
 
 TFlashOptions ParseFlashOptions(int argc, const char* const argv[]) {
-  enum : int { oStation = 256, oWaitForPort, oJson, oRecord, oListPorts, oSimulate, oDryRun, oGreetingTimeout, oLog,
-               oVersion };
+  enum : int {
+    oStation = 256,
+    oWaitForPort,
+    oJson,
+    oRecord,
+    oListPorts,
+    oSimulate,
+    oDryRun,
+    oGreetingTimeout,
+    oLog,
+    oVersion
+  };
   const TCommandLineSyntax syntax{"p:t:qvh",
                                   {{"port", required_argument, nullptr, 'p'},
                                    {"station", no_argument, nullptr, oStation},

@@ -27,7 +27,8 @@ namespace {
 
 // "line 113, column 13: 'x' is not a hexadecimal digit (program memory row 113, offset 0x0706)".
 std::string DescribeFault(const TUpdateFileFault& fault) {
-  std::string text = "line " + std::to_string(fault.Line) + ", column " + std::to_string(fault.Column) + ": " + fault.What;
+  std::string text =
+      "line " + std::to_string(fault.Line) + ", column " + std::to_string(fault.Column) + ": " + fault.What;
   const bool program = fault.Line <= UpdateFileRegionLines;
   const int row = program ? fault.Line : fault.Line - UpdateFileRegionLines;
   text += std::string(" (") + (program ? "program memory" : "data flash") + " row " + std::to_string(row);
@@ -71,16 +72,19 @@ void PrintSummary(const std::vector<std::unique_ptr<TPortWorker>>& workers, bool
   for (const auto& worker : workers) {
     const std::vector<TAttempt>& attempts = worker->Attempts();
     if (station) {
-      const auto ok = std::count_if(attempts.begin(), attempts.end(),
-                                    [](const TAttempt& a) { return a.status == exSuccess; });
-      console.Line(-1, "  " + PrintableText(worker->Name()) + ": " + std::to_string(ok) + " ok, " +
-                           std::to_string(static_cast<long>(attempts.size()) - ok) + " failed", true);
+      const auto ok =
+          std::count_if(attempts.begin(), attempts.end(), [](const TAttempt& a) { return a.status == exSuccess; });
+      console.Line(-1,
+                   "  " + PrintableText(worker->Name()) + ": " + std::to_string(ok) + " ok, " +
+                       std::to_string(static_cast<long>(attempts.size()) - ok) + " failed",
+                   true);
       continue;
     }
     for (const TAttempt& a : attempts) {
       const std::string first = a.message.substr(0, a.message.find('\n'));
-      console.Line(-1, "  " + PrintableText(worker->Name()) + ": " + OutcomeWord(a.status) +
-                           (a.status == exSuccess ? "" : " (status " + std::to_string(a.status) + ")") + ": " + first,
+      console.Line(-1,
+                   "  " + PrintableText(worker->Name()) + ": " + OutcomeWord(a.status) +
+                       (a.status == exSuccess ? "" : " (status " + std::to_string(a.status) + ")") + ": " + first,
                    true);
     }
   }
@@ -92,12 +96,9 @@ std::string PortHint(const std::string& name, const TPortProblem& problem) {
   // Every name from outside is shown escaped: a line end in one would start a forged line.
   const std::string port = PrintableText(FlashSystem::ShownPort(name, problem));
   switch (problem.kind) {
-    case TPortProblemKind::PermissionDenied:
-      return FlashSystem::PermissionHint(port, problem);
-    case TPortProblemKind::Busy:
-      return FlashSystem::BusyHint(port, name, problem);
-    case TPortProblemKind::NotSerialPort:
-      return "hint: " + port + " is not a serial port.";
+    case TPortProblemKind::PermissionDenied: return FlashSystem::PermissionHint(port, problem);
+    case TPortProblemKind::Busy: return FlashSystem::BusyHint(port, name, problem);
+    case TPortProblemKind::NotSerialPort: return "hint: " + port + " is not a serial port.";
     case TPortProblemKind::NotFound: {
       std::string hint = "hint: " + port + " is not on this computer.";
       if (problem.existingPorts.empty()) return hint + FlashSystem::NotFoundAdvice(false);
@@ -107,8 +108,7 @@ std::string PortHint(const std::string& name, const TPortProblem& problem) {
                 (existing.description.empty() ? "" : " (" + PrintableText(existing.label) + ")");
       return hint + "." + FlashSystem::NotFoundAdvice(true);
     }
-    case TPortProblemKind::None:
-      break;
+    case TPortProblemKind::None: break;
   }
   return "";
 }
@@ -117,8 +117,10 @@ void PrintPortList(const std::vector<TPortInfo>& ports, std::FILE* out) {
   for (const TPortInfo& port : ports) {
     // The label where it says more than the name; else what the system knows of the port.
     const std::string& more = port.label != port.name ? port.label : port.description;
-    if (more.empty()) std::fprintf(out, "%s\n", port.name.c_str());
-    else std::fprintf(out, "%-14s %s\n", port.name.c_str(), more.c_str());
+    if (more.empty())
+      std::fprintf(out, "%s\n", port.name.c_str());
+    else
+      std::fprintf(out, "%-14s %s\n", port.name.c_str(), more.c_str());
   }
 }
 
@@ -175,8 +177,7 @@ int LoadImage(const std::string& file, TImage& image, TFileFacts& facts, std::FI
       case TUpdateFileOutcome::ShapeRefused:
         std::fprintf(err, "qvflash: %s: %s: %s\n", shown.c_str(), kRefusedFile, DescribeFault(fault).c_str());
         return exFileRefused;
-      default:
-        break;
+      default: break;
     }
   } catch (const std::exception& e) {
     std::fprintf(err, "qvflash: %s: %s\n", shown.c_str(), PrintableText(e.what()).c_str());

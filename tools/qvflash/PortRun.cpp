@@ -151,13 +151,20 @@ struct TPortWorker::TOutcome {
 class TPortWorker::TDevice {
 public:
   TDevice(TPortWorker& worker, TSerialPort& port, bool first)
-      : worker_(worker), options_(*worker.shared_.options), port_(port), first_(first), link_(port),
-        tag_(worker.shared_.console->SeveralPorts() ? worker.name_ : ""), logged_(link_, *worker.shared_.log, tag_),
+      : worker_(worker),
+        options_(*worker.shared_.options),
+        port_(port),
+        first_(first),
+        link_(port),
+        tag_(worker.shared_.console->SeveralPorts() ? worker.name_ : ""),
+        logged_(link_, *worker.shared_.log, tag_),
         panes_(*worker.shared_.console, worker.index_, options_.quiet, options_.verbose, *worker.shared_.log, tag_,
                kLineBaud),
-        session_(*worker.shared_.image, logged_, panes_), watch_(session_, panes_, logged_),
+        session_(*worker.shared_.image, logged_, panes_),
+        watch_(session_, panes_, logged_),
         greetingTimeout_(options_.greetingTimeoutS),
-        responseTimeout_(options_.timeoutMs.value_or(DefaultResponseTimeoutMs())), attempt_(worker.NewAttempt()) {
+        responseTimeout_(options_.timeoutMs.value_or(DefaultResponseTimeoutMs())),
+        attempt_(worker.NewAttempt()) {
     panes_.portName = worker.device_;
     panes_.devicesOk = worker.ok_;
     panes_.devicesFailed = worker.failed_;
@@ -241,8 +248,8 @@ std::optional<TPortWorker::TOutcome> TPortWorker::TDevice::Open() {
       const std::string error = PrintableText(e.what());
       // A station waits for its port to come back whatever keeps it away
       // meanwhile (a new adapter's device file may not be open to us at first).
-      const bool wait = (options_.station && !first_) ||
-                        (options_.waitForPort && problem.kind == TPortProblemKind::NotFound);
+      const bool wait =
+          (options_.station && !first_) || (options_.waitForPort && problem.kind == TPortProblemKind::NotFound);
       if (!wait || (!options_.station && Clock::now() - openedAt_ > greetingTimeout_)) {
         const std::string hint = PortHint(worker_.device_, problem);
         const std::string waited =
@@ -282,7 +289,8 @@ std::chrono::milliseconds TPortWorker::TDevice::NextLook() const {
   const TSessionState& state = session_.State();
   const auto now = Clock::now();
   auto at = now + std::chrono::hours(1);
-  if (state.State != stHandshake) at = AnswerDue() + std::chrono::milliseconds(1);
+  if (state.State != stHandshake)
+    at = AnswerDue() + std::chrono::milliseconds(1);
   else if (state.HandshakeStage == 1 || !options_.station)
     at = watch_.LastFrame() + greetingTimeout_ + std::chrono::milliseconds(1);
   if (panes_.Live()) at = std::min(at, now + std::chrono::seconds(1));
@@ -311,8 +319,10 @@ std::optional<TPortWorker::TOutcome> TPortWorker::TDevice::Verdict() {
   if (!panes_.switchOn) return FinishedLoad();
   if (lost_) {
     // A station's idle line that hangs up (the adapter pulled out) is no device.
-    return TOutcome{exDeviceLost, "device lost during " + where + " (the line hung up)",
-                    !options_.station || watch_.DeviceSpoke(), {}};
+    return TOutcome{exDeviceLost,
+                    "device lost during " + where + " (the line hung up)",
+                    !options_.station || watch_.DeviceSpoke(),
+                    {}};
   }
   if (uncaught_) return TOutcome{exStall, PrintableText(ExceptionMessage(uncaught_)), true, {}};
   if (watch_.Stall()) return TOutcome{exStall, "stalled at " + *watch_.Stall(), true, {}};
@@ -324,10 +334,11 @@ std::optional<TPortWorker::TOutcome> TPortWorker::TDevice::Verdict() {
   if (state.State == stHandshake) {
     if ((state.HandshakeStage == 1 || !options_.station) && now - watch_.LastFrame() > greetingTimeout_)
       return TOutcome{exNoGreeting,
-                      state.HandshakeStage == 0
-                          ? "no greeting (0x55) from the device within " + std::to_string(options_.greetingTimeoutS) + " s"
-                          : "the device did not confirm the handshake with 0xAA",
-                      true, {}};
+                      state.HandshakeStage == 0 ? "no greeting (0x55) from the device within " +
+                                                      std::to_string(options_.greetingTimeoutS) + " s"
+                                                : "the device did not confirm the handshake with 0xAA",
+                      true,
+                      {}};
     return std::nullopt;
   }
   if (now <= AnswerDue()) return std::nullopt;
@@ -338,7 +349,8 @@ std::optional<TPortWorker::TOutcome> TPortWorker::TDevice::Verdict() {
   return TOutcome{exStall,
                   "stalled at " + frame + ": expected " + std::to_string(state.ExpectedLength) + " bytes within " +
                       std::to_string(within.count()) + " ms, " + std::to_string(watch_.BytesSinceFrame()) + " arrived",
-                  true, {}};
+                  true,
+                  {}};
 }
 
 // The one place where a load that ran to its end (the session turned the
@@ -363,7 +375,8 @@ TPortWorker::TOutcome TPortWorker::TDevice::SimulatedDeviceVerdict(const std::st
   TBootLoaderSim& simulated = *worker_.shared_.simulated;
   simulated.WaitFinished(std::chrono::seconds(2));
   const TSimResult result = simulated.Result();
-  const std::string difference = result.Received ? CompareSentRegions(*worker_.shared_.image, *result.Received) : "no image";
+  const std::string difference =
+      result.Received ? CompareSentRegions(*worker_.shared_.image, *result.Received) : "no image";
   if (!result.Complete() || !difference.empty())
     return TOutcome{exStall,
                     "the simulated device did not receive the whole image: " +
@@ -404,7 +417,10 @@ TAttempt TPortWorker::TDevice::Attempt(const TOutcome& outcome) const {
 }
 
 TPortWorker::TPortWorker(const TRunShared& shared, int index, std::string name, std::string device)
-    : shared_(shared), index_(index), name_(std::move(name)), device_(std::move(device)),
+    : shared_(shared),
+      index_(index),
+      name_(std::move(name)),
+      device_(std::move(device)),
       shownName_(PrintableText(name_)) {}
 
 TPortWorker::~TPortWorker() {
@@ -471,14 +487,18 @@ TAttempt TPortWorker::NewAttempt() const {
 
 void TPortWorker::Report(TAttempt attempt) {
   const TFlashOptions& options = *shared_.options;
-  if (attempt.status == exSuccess) ++ok_;
-  else ++failed_;
+  if (attempt.status == exSuccess)
+    ++ok_;
+  else
+    ++failed_;
   if (shared_.record) {
     std::string error;
     if (!shared_.record->Append(RecordLine(attempt, shared_.file, shared_.station), error)) {
       recordLost_ = true;
-      shared_.console->Line(index_, "qvflash: the record of this device could not be written to " +
-                                        PrintableText(options.recordFile) + ": " + error, true);
+      shared_.console->Line(index_,
+                            "qvflash: the record of this device could not be written to " +
+                                PrintableText(options.recordFile) + ": " + error,
+                            true);
     }
   }
   if (options.station) {

@@ -70,8 +70,27 @@ int ParseInt(const char* text, const char* option) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  enum : int { oLink = 256, oBaud, oChunk, oRandomChunks, oSeed, oWrongSum, oNoAa, oGarbage, oSilence, oHangup,
-               oHangupAfterAnswer, oRegreet, oRepeat, oWrite, oExpect, oTimeout, oQuiet, oMakeSample, oVersion };
+  enum : int {
+    oLink = 256,
+    oBaud,
+    oChunk,
+    oRandomChunks,
+    oSeed,
+    oWrongSum,
+    oNoAa,
+    oGarbage,
+    oSilence,
+    oHangup,
+    oHangupAfterAnswer,
+    oRegreet,
+    oRepeat,
+    oWrite,
+    oExpect,
+    oTimeout,
+    oQuiet,
+    oMakeSample,
+    oVersion
+  };
   const TCommandLineSyntax syntax{"h",
                                   {{"link", required_argument, nullptr, oLink},
                                    {"baud", required_argument, nullptr, oBaud},
@@ -231,8 +250,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "qvsim: %s: %d frames (%d data-flash blocks, %d page selects, %d program blocks), "
                  "completion %s, cycles %d%s%s%s%s\n",
-                 ok ? "complete" : "incomplete", r.FramesReceived, r.DataFlashBlocks, r.PageSelects,
-                 r.ProgramBlocks, r.CompletionSeen ? "received" : "missing", r.Cycles,
+                 ok ? "complete" : "incomplete", r.FramesReceived, r.DataFlashBlocks, r.PageSelects, r.ProgramBlocks,
+                 r.CompletionSeen ? "received" : "missing", r.Cycles,
                  r.FirstMismatch.empty() ? "" : "; first out of order: ", r.FirstMismatch.c_str(),
                  difference.empty() ? "" : "; differs from the expected image at ", difference.c_str());
     // The loader's turnaround as the device sees it: its answer written, the next frame read.

@@ -88,7 +88,8 @@ void DesktopShots(TForm1& form, const QString& dir, const std::string& file) {
   std::string damaged = UpdateFileText(MakeSampleImage(2));
   damaged[147 * 34 + 2] = 'Z';
   const QString damagedPath = QDir(dir).filePath(QStringLiteral("damaged.qv"));
-  if (QFile out(damagedPath); out.open(QIODevice::WriteOnly)) out.write(damaged.data(), static_cast<qint64>(damaged.size()));
+  if (QFile out(damagedPath); out.open(QIODevice::WriteOnly))
+    out.write(damaged.data(), static_cast<qint64>(damaged.size()));
   ShotModal(dir, "10a-refused-file", [&] { form.OpenUpdateFile(damagedPath); });
 
   PrintStatusWidths(form);

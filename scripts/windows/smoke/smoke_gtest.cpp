@@ -17,13 +17,13 @@
 namespace {
 
 class Port {
- public:
+public:
   virtual ~Port() = default;
   virtual int Write(const std::string& bytes) = 0;
 };
 
 class MockPort : public Port {
- public:
+public:
   MOCK_METHOD(int, Write, (const std::string& bytes), (override));
 };
 
@@ -66,7 +66,9 @@ TEST(WindowsSmoke, WideFileNamesAndBinaryFilesRoundTrip) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / L"qv-smoke-\u0444\u0430\u0439\u043b";
   std::filesystem::create_directories(dir);
   const std::filesystem::path file = dir / L"\u043e\u0431\u0440\u0430\u0437.qv";
-  const std::string bytes = "0123\r\n4567\n\x1a" "89";
+  const std::string bytes =
+      "0123\r\n4567\n\x1a"
+      "89";
   {
     std::ofstream out(file, std::ios::binary);
     out << bytes;

@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
   QWidget window;
   window.setWindowTitle(QStringLiteral("Проверка Qt под Windows"));
   auto* layout = new QVBoxLayout(&window);
-  auto* label = new QLabel(QStringLiteral("Загрузчик: Qt %1 на платформе %2").arg(QString::fromLatin1(qVersion()), app.platformName()));
+  auto* label = new QLabel(
+      QStringLiteral("Загрузчик: Qt %1 на платформе %2").arg(QString::fromLatin1(qVersion()), app.platformName()));
   layout->addWidget(label);
   layout->addWidget(new QLineEdit(QStringLiteral("образ.qv")));
   layout->addWidget(new QPushButton(cancel));
@@ -70,13 +71,17 @@ int main(int argc, char** argv) {
           .arg(QFontDatabase::families().size())
           .arg(QFontInfo(label->font()).family(), QLibraryInfo::path(QLibraryInfo::PrefixPath)));
   Say(QStringLiteral("plugins %1").arg(QLibraryInfo::path(QLibraryInfo::PluginsPath)));
-  Say(QStringLiteral("translations %1: qtbase_ru %2, \"Cancel\" reads \"%3\"").arg(translations, translated ? QStringLiteral("loaded") : QStringLiteral("NOT FOUND"), cancel));
+  Say(QStringLiteral("translations %1: qtbase_ru %2, \"Cancel\" reads \"%3\"")
+          .arg(translations, translated ? QStringLiteral("loaded") : QStringLiteral("NOT FOUND"), cancel));
 
   if (check) {
     QCoreApplication::processEvents();
     const QImage image = window.grab().toImage();
     const bool drawn = !image.isNull() && DrawsText(QStringLiteral("Загрузчик"));
-    Say(QStringLiteral("rendered %1x%2, text drawn: %3").arg(image.width()).arg(image.height()).arg(drawn ? QStringLiteral("yes") : QStringLiteral("no")));
+    Say(QStringLiteral("rendered %1x%2, text drawn: %3")
+            .arg(image.width())
+            .arg(image.height())
+            .arg(drawn ? QStringLiteral("yes") : QStringLiteral("no")));
     const int at = args.indexOf(QStringLiteral("--platform"));
     const bool platform = at < 0 || (at + 1 < args.size() && app.platformName() == args.at(at + 1));
     return drawn && platform && translated && cancel == QStringLiteral("Отмена") ? 0 : 1;

@@ -19,8 +19,9 @@ namespace {
 // The system's text for an error number, without its line end.
 std::string SystemText(DWORD code) {
   wchar_t* text = nullptr;
-  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const DWORD n =
+      ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string utf8 = n > 0 ? Utf8FromWide({text, n}) : "error " + std::to_string(code);
   ::LocalFree(text);
   while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ' || utf8.back() == '.'))
@@ -115,7 +116,8 @@ TOutputFile::TOutputFile(const std::string& path, TMode mode) {
                     mode == TMode::Append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
-    throw std::runtime_error(path + ": " + (error == ERROR_PIPE_BUSY ? "a pipe that no program reads" : SystemText(error)));
+    throw std::runtime_error(path + ": " +
+                             (error == ERROR_PIPE_BUSY ? "a pipe that no program reads" : SystemText(error)));
   }
   disk_ = ::GetFileType(handle) == FILE_TYPE_DISK;
   handle_ = reinterpret_cast<std::intptr_t>(handle);
