@@ -18,6 +18,8 @@ programs=(
 )
 tests=(
   pkg-config git
+  # the test command checks the sources' format first
+  clang-format
   googletest libgtest-dev libgmock-dev
   qt6-base-dev-tools libgl-dev
   xvfb xauth fonts-dejavu-core

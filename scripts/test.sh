@@ -7,6 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 config=${1:-${QV_CONFIG:-release}}
 if [ "$config" = windows ]; then "$root/scripts/setup.sh" windows; else "$root/scripts/setup.sh"; fi
+"$root/scripts/check-format.sh"
 "$root/scripts/build.sh" "$config"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
