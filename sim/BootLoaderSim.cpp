@@ -256,9 +256,12 @@ bool TBootLoaderSim::Greet() {
             if (byteTime_.count() > 0 && !SleepUntil(rxFree_)) return false;
             // A short pause, so 0xAA starts a notification of its own.
             if (!SleepUntil(Clock::now() + std::chrono::milliseconds(2))) return false;
+            {
+              // Counted first, as a greeting is: a loader that has 0xAA finds the handshake done.
+              std::lock_guard lock(mutex_);
+              result_.HandshakeDone = true;
+            }
             Send(&kReady, 1, false);
-            std::lock_guard lock(mutex_);
-            result_.HandshakeDone = true;
             return true;
           }
         }

@@ -58,7 +58,7 @@ struct TSimResult {
   int Devices = 0;                                       // devices that received the completion command (all cycles)
   int DevicesComplete = 0;                               // of those, the ones that received every block in order
   int Greetings = 0;                                     // 0x55 greetings sent in the last cycle
-  bool HandshakeDone = false;                            // 0x55 0x33 0xCC came and 0xAA went out
+  bool HandshakeDone = false;                            // 0x55 0x33 0xCC came; 0xAA is sent (marked first)
   int FramesReceived = 0;                                // frames of the last cycle, completion not counted
   int DataFlashBlocks = 0;                               // 0x66 frames
   int PageSelects = 0;                                   // 0x11 frames

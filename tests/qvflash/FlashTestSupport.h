@@ -37,14 +37,16 @@ inline std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// qvflash with these arguments, run in this process.
-inline RunOutput RunQvflash(std::vector<std::string> args) {
+// qvflash with these arguments, run in this process. Its messages go to
+// `err` when one is given (a file another thread can watch), else to a
+// temporary file.
+inline RunOutput RunQvflash(std::vector<std::string> args, std::FILE* messages = nullptr) {
   args.insert(args.begin(), "qvflash");
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
   RunOutput result;
   std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
+  std::FILE* err = messages ? messages : std::tmpfile();
   try {
     result.status = RunFlash(ParseFlashOptions(static_cast<int>(argv.size()), argv.data()), out, err);
   } catch (const std::invalid_argument&) {

@@ -106,8 +106,14 @@ TEST_F(FlashTool, GreetingBehindGlitchBytesIsAnswered) {
 }
 
 TEST_F(FlashTool, HangUpBeforeAnyFrameSaysWhere) {
-  TScriptedDevice device([](TPty& pty) { pty.CloseMaster(); });
-  const RunOutput run = Run({"--port", device.Path(), file_});
+  // The line hangs up once the loader waits for the greeting: its Open is over.
+  const std::string messages = (dir_ / "messages.txt").string();
+  TScriptedDevice device([&](TPty& pty) {
+    for (int i = 0; i < 2000 && Slurp(messages).find("waiting for the device") == std::string::npos; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    pty.CloseMaster();
+  });
+  const RunOutput run = RunQvflash({"--port", device.Path(), file_}, std::fopen(messages.c_str(), "w+"));
   EXPECT_EQ(run.status, exDeviceLost);
   EXPECT_NE(run.err.find("qvflash: device lost during the wait for the greeting (the line hung up)"), std::string::npos)
       << run.err;
