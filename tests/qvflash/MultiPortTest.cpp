@@ -125,7 +125,8 @@ protected:
 
 TEST_F(MultiPort, ThreeDevicesAtOnceEachReceiveEveryBlock) {
   std::vector<std::unique_ptr<TBootLoaderSim>> sims;
-  std::vector<std::string> args{"--json", "--record", record_, file_};
+  // No stall is asked for: a time-out far past any load the machine may carry.
+  std::vector<std::string> args{"--json", "--timeout", "10000", "--record", record_, file_};
   for (int i = 0; i < 3; ++i) {
     TSimOptions options;
     options.Chunk = 7 + 20 * i;  // answers in pieces, each port its own way
@@ -160,7 +161,8 @@ TEST_F(MultiPort, ThreeDevicesAtOnceEachReceiveEveryBlock) {
 TEST_F(MultiPort, OneStallsOneHangsUpTheOthersFinish) {
   const TSimFault faults[] = {TSimFault::None, TSimFault::Silence, TSimFault::None, TSimFault::HangUp};
   std::vector<std::unique_ptr<TBootLoaderSim>> sims;
-  std::vector<std::string> args{"--json", "--timeout", "300", "--record", record_, file_};
+  // The silent port stalls after 2 s; the others' answers are not short of time on a loaded machine.
+  std::vector<std::string> args{"--json", "--timeout", "2000", "--record", record_, file_};
   for (const TSimFault fault : faults) {
     TSimOptions options;
     options.Fault = fault;
