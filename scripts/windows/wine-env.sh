@@ -12,7 +12,9 @@
 # overrides it), made on first use with Wine's own fonts copied into C:\windows\Fonts:
 # Qt lists the fonts it finds there. WINEDEBUG=-all keeps Wine's diagnostics out of
 # the programs' output; WINEDLLOVERRIDES turns off the Mono and Gecko installers that
-# would otherwise ask to be downloaded. WINEPATH finds Qt's DLLs in the cached Qt
+# would otherwise ask to be downloaded, and Wine's menu builder, which would copy the
+# installer's Start-menu entries into this machine's own desktop menus (and leave them
+# there after the uninstaller). WINEPATH finds Qt's DLLs in the cached Qt
 # (QV_WINE_QT_PATH=no: not).
 #
 # Wine passes the Linux environment on to Windows programs except QT_* (and a few
@@ -38,7 +40,7 @@ qv_wine_env_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export WINEPREFIX=${WINEPREFIX:-$qv_cache/wineprefix}
 export WINEARCH=win64
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}
 # Qt's offscreen and minimal platforms on Windows read fonts from one folder only
 # (QT_QPA_FONTDIR, else Qt's lib\fonts): without it they draw no text at all.
 export WINEQT_QPA_FONTDIR=${WINEQT_QPA_FONTDIR:-'C:\windows\Fonts'}

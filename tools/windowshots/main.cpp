@@ -44,14 +44,19 @@ void Shot(TForm1& form, const QString& dir, const char* name) {
 }
 
 // Opens a modal dialog with `open` and saves the screen while it shows.
+// A system's own dialog (the file dialog on Windows) may take a while to come
+// up, and a close asked for before it is up is lost: the screen is saved and
+// the dialog asked to close again every 400 ms until `open` returns.
 void ShotModal(const QString& dir, const char* name, const std::function<void()>& open) {
-  QTimer::singleShot(400, [&dir, name] {
-    const QString path = QDir(dir).filePath(QString::fromLatin1(name) + ".png");
+  const QString path = QDir(dir).filePath(QString::fromLatin1(name) + ".png");
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&path] {
     QGuiApplication::primaryScreen()->grabWindow(0).save(path);
-    std::printf("%s\n", qPrintable(path));
     if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
   });
+  closer.start(400);
   open();
+  std::printf("%s\n", qPrintable(path));
 }
 
 void PrintStatusWidths(const TForm1& form) {
