@@ -15,7 +15,13 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 cd "$root/build/$config"
 if [ "$config" = windows ]; then
-  # One Wine server for the whole run: a cold one costs seconds a program.
-  exec "$root/scripts/windows/wine-env.sh" ctest --output-on-failure -j "$(nproc)"
+  # One Wine server and one virtual display for the whole run: a cold server
+  # costs seconds a program, and the Wine desktop that the first program
+  # starts stays on the display that program had (none, for an offscreen
+  # test), so a server left from before is stopped first.
+  QV_WINE_FUNCTIONS_ONLY=1 . "$root/scripts/windows/wine-env.sh"
+  qv_wine_stop
+  exec xvfb-run -a -s "-screen 0 1024x768x24" "$root/scripts/windows/wine-env.sh" \
+    ctest --output-on-failure -j "$(nproc)"
 fi
 ctest --output-on-failure -j "$(nproc)"
